@@ -1,0 +1,33 @@
+#pragma once
+// Failures of the system. Every message is Japanese (UTF-8) and names what
+// failed (the operation, the file, the hole or the field) and why, so that the
+// command that catches it can show it to the user as it stands.
+#include <stdexcept>
+#include <string>
+
+namespace s2q {
+
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A failure of the target database, with the reason the user must act on.
+class DbError : public Error {
+ public:
+  enum class Kind {
+    Other,        // any other engine failure
+    NotADatabase, // the file is not a database this system can open
+    NoTable,      // the database has no such table
+    Locked,       // another program holds the database
+    ReadOnly,     // the file or its folder cannot be written
+    Rejected,     // a statement was refused (syntax, values, fields)
+  };
+  DbError(Kind kind, const std::string& message) : Error(message), kind_(kind) {}
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+}  // namespace s2q

@@ -1,0 +1,33 @@
+#pragma once
+// The boring table "ボーリング" of SR-DATA.MDB: its layout from the title
+// selection, and the file-level operations on the database.
+#include <string>
+#include <vector>
+
+#include "targetdb/dao.h"
+#include "targetdb/titledb.h"
+
+namespace s2q {
+
+inline constexpr const char* kDatabaseFileName = "SR-DATA.MDB";
+inline constexpr const char* kBoringTable = "ボーリング";
+inline constexpr const char* kLinkCodeField = "LINKCODE";
+inline constexpr const char* kSourceField = "ソース位置";
+
+// The fields of the table for the selected entries: LINKCODE, then the fields
+// of every entry whose SelectFlg is 1 in entry order, then ソース位置. Throws
+// Error naming the entry for a FieldKind outside 0 to 3.
+std::vector<Field> BoringTableLayout(const TitleSelection& selection);
+
+bool IsDatabaseMissing(std::string& folder, const std::string& fileName,
+                       const Platform& platform);
+// Moves an existing database aside to "<name>.bak" (replacing an older
+// backup); afterwards no file of the path exists.
+void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
+                        const Platform& platform);
+// Creates the database with the table laid out from the selection. It is
+// built under a temporary name and renamed into place only when complete.
+void CreateBoringDatabase(std::string& folder, const std::string& fileName,
+                          const TitleSelection& selection, DbState& db);
+
+}  // namespace s2q

@@ -1,0 +1,64 @@
+#include "tests/support.h"
+
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "env/codepage.h"
+
+namespace s2q::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path p = fs::temp_directory_path() / ("s2q-test-" + std::to_string(rd()));
+    if (fs::create_directory(p)) {
+      path_ = fs::canonical(p);
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::current_path(fs::temp_directory_path(), ec);
+  fs::remove_all(path_, ec);
+}
+
+PlatformFacts FactsOn(const fs::path& root, const std::string& letters,
+                      const std::string& missingRoots) {
+  PlatformFacts facts;
+  for (char c : letters) {
+    fs::path driveRoot = root / std::string(1, c);
+    if (missingRoots.find(c) == std::string::npos) fs::create_directories(driveRoot);
+    facts.drives[c] = driveRoot;
+  }
+  facts.systemFolder = root / "C" / "sys";
+  facts.programFolder = root / "C" / "prog";
+  fs::create_directories(facts.systemFolder);
+  fs::create_directories(facts.programFolder);
+  facts.startDrive = letters.empty() ? 0 : letters[0];
+  return facts;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteCp932(const fs::path& path, const std::string& utf8) {
+  WriteFile(path, EncodeCp932(utf8, path.string()));
+}
+
+}  // namespace s2q::test

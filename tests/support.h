@@ -1,0 +1,58 @@
+#pragma once
+// Shared helpers of the tests: temporary folders, platforms built on them, a
+// user interface that records what it is asked to show.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "env/platform.h"
+#include "env/ui.h"
+
+namespace s2q::test {
+
+// A fresh temporary folder, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& rel) const { return path_ / rel; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Facts of a platform whose drives are sub-folders of `root`: for each letter
+// a folder root/<letter> is made (unless the letter is in `missingRoots`, whose
+// drives stay in the table but are not ready). The system folder is
+// root/C/sys, the program folder root/C/prog; both are made.
+PlatformFacts FactsOn(const std::filesystem::path& root, const std::string& letters = "C",
+                      const std::string& missingRoots = "");
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& path);
+// Writes UTF-8 text as code page 932 bytes.
+void WriteCp932(const std::filesystem::path& path, const std::string& utf8);
+
+struct RecordedBox {
+  std::string text;
+  MsgIcon icon;
+  std::string caption;
+};
+
+class RecordingUi : public UserInterface {
+ public:
+  void MsgBox(const std::string& text, MsgIcon icon, const std::string& caption) override {
+    boxes.push_back({text, icon, caption});
+  }
+  void SetHourglass(bool on) override { hourglass.push_back(on); }
+  void EndProgram() override { ended = true; }
+
+  std::vector<RecordedBox> boxes;
+  std::vector<bool> hourglass;
+  bool ended = false;
+};
+
+}  // namespace s2q::test
