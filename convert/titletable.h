@@ -19,12 +19,13 @@ struct TitleTable {
 // "TITL01.TXT", "TITL02.TXT", "TITL21.TXT", "G102.TXT".
 std::vector<std::string> BuildTitleFileNames();
 
-// Refills one row from a title file: items in file order, items after the
-// 42nd ignored. A missing or empty file sets all 42 items to " ".
+// Refills one row from a title file: the row is emptied, then filled with the
+// items in file order; items after the 42nd are ignored. A missing or empty
+// file sets all 42 items to " ".
 void ReadTitleFile(TitleTable& table, const Platform& platform,
                    const std::string& path, int row);
-// Empties rows 0 and 1, then reads the hole's first two title files into them.
-// `holePath` ends with "\".
+// Refills rows 0 and 1 from the hole's first two title files. `holePath`
+// ends with "\".
 void ReadHoleTitles(TitleTable& table, const std::vector<std::string>& titleFileNames,
                     const Platform& platform, const std::string& holePath);
 

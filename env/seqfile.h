@@ -53,7 +53,8 @@ class ItemWriter {
   // 932 cannot hold raises an Error naming the file.
   void WriteQuoted(const std::string& text);  // "text"
   void WriteNumber(long value);
-  void WriteRawLine(const std::string& cp932Bytes);  // a whole line kept as read
+  // A whole line kept as read (code page 932 bytes), then CR LF.
+  void WriteRawLine(const std::string& cp932Bytes);
   void EndLine();                                   // CR LF
   const std::string& Bytes() const { return bytes_; }
   // Replaces the file atomically with the bytes.

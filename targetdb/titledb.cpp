@@ -1,0 +1,131 @@
+#include "targetdb/titledb.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "env/errors.h"
+#include "env/fileops.h"
+#include "env/platform.h"
+#include "env/seqfile.h"
+#include "env/ui.h"
+
+namespace s2q {
+
+namespace {
+
+std::string CataloguePath(const Platform& platform) {
+  std::string folder = platform.ProgramFolder();
+  return JoinPath(folder, kTitleDbFileName);
+}
+
+[[noreturn]] void Malformed(const std::string& path, int line, const std::string& problem) {
+  throw Error("表題設定ファイル " + path + " の " + std::to_string(line) + " 行目: " + problem);
+}
+
+int16_t ParseNumber(const std::string& path, int line, const char* what,
+                    const std::string& text) {
+  int value = 0;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  if (text.empty() || ec == std::errc::invalid_argument || ptr != last)
+    Malformed(path, line, std::string(what) + " \"" + text + "\" は整数ではありません");
+  if (ec == std::errc::result_out_of_range || value < INT16_MIN || value > INT16_MAX)
+    Malformed(path, line,
+              std::string(what) + " " + text + " は -32768 から 32767 の範囲を超えています");
+  return static_cast<int16_t>(value);
+}
+
+}  // namespace
+
+bool IsMandatoryEntry(int index) {
+  return std::find(kMandatoryEntries.begin(), kMandatoryEntries.end(), index) !=
+         kMandatoryEntries.end();
+}
+
+bool IsCoordinateName(const std::string& fieldName) {
+  return fieldName == "調査緯度" || fieldName == "調査経度" || fieldName == "掘削緯度" ||
+         fieldName == "掘削経度";
+}
+
+int16_t ReadTitleDb(TitleSelection& selection, std::string& destFolder,
+                    const Platform& platform, UserInterface& ui) {
+  const std::string path = CataloguePath(platform);
+  if (IsFileMissing(platform, path)) {
+    ui.MsgBox("表題設定ファイルが存在しません");
+    return 0;
+  }
+  // The whole file is read before anything is taken over, so a malformed
+  // catalogue leaves the selection as it was (and is never written over).
+  ItemReader reader(platform, path);
+  int line = reader.LineNumber();
+  std::vector<std::string> items = reader.ReadLineItems();
+  if (items.size() != 1) Malformed(path, line, "変換先フォルダ名の項目が 1 つではありません");
+  std::string folder = items[0];
+
+  TitleSelection loaded;
+  int16_t count = 0;
+  if (reader.AtEnd()) Malformed(path, line + 1, "表題項目の行がありません");
+  while (!reader.AtEnd()) {
+    line = reader.LineNumber();
+    if (count == kMaxTitleEntries)
+      Malformed(path, line, "表題項目が " + std::to_string(kMaxTitleEntries) + " 個を超えています");
+    std::string raw;
+    items = reader.ReadLineItems(&raw);
+    if (items.size() != 5)
+      Malformed(path, line,
+                "項目が 5 つではありません (" + std::to_string(items.size()) + " 個)");
+    TitleEntry& e = loaded.entries[static_cast<size_t>(count)];
+    e.FileNo = ParseNumber(path, line, "ファイル番号", items[0]);
+    e.ItemNo = ParseNumber(path, line, "項目番号", items[1]);
+    e.FieldName = items[2];
+    e.FieldSize = ParseNumber(path, line, "フィールドサイズ", items[3]);
+    e.FieldKind = ParseNumber(path, line, "フィールド種別", items[4]);
+    e.SelectFlg = 0;
+    e.sourceLine = std::move(raw);
+    ++count;
+  }
+  for (int16_t i = 0; i < count; ++i)
+    selection.entries[static_cast<size_t>(i)] = std::move(loaded.entries[static_cast<size_t>(i)]);
+  destFolder = std::move(folder);
+  return count;
+}
+
+void WriteTitleDb(const TitleSelection& selection, const std::string& destFolder,
+                  const Platform& platform) {
+  const std::string path = CataloguePath(platform);
+  ItemWriter writer(path);
+  if (selection.count > 0) {
+    if (destFolder.find('"') != std::string::npos)
+      throw Error("表題設定ファイル " + path + " に保存できません: 変換先フォルダ名 " +
+                  destFolder + " に \" が含まれています");
+    writer.WriteQuoted(destFolder);
+    writer.EndLine();
+  }
+  for (int16_t i = 0; i < selection.count; ++i) {
+    const TitleEntry& e = selection.entries[static_cast<size_t>(i)];
+    if (!e.sourceLine.empty()) {
+      writer.WriteRawLine(e.sourceLine);
+      continue;
+    }
+    writer.WriteNumber(e.FileNo);
+    writer.WriteNumber(e.ItemNo);
+    writer.WriteQuoted(e.FieldName);
+    writer.WriteNumber(e.FieldSize);
+    writer.WriteNumber(e.FieldKind);
+    writer.EndLine();
+  }
+  writer.Commit(platform, path);
+}
+
+void SetDefaultSelection(TitleSelection& selection) {
+  for (int i = 0; i < selection.count; ++i)
+    selection.entries[static_cast<size_t>(i)].SelectFlg = IsMandatoryEntry(i) ? 1 : 0;
+}
+
+void SelectMandatoryEntries(TitleSelection& selection) {
+  for (int i : kMandatoryEntries)
+    if (i < selection.count) selection.entries[static_cast<size_t>(i)].SelectFlg = 1;
+}
+
+}  // namespace s2q
