@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include "convert/titletable.h"
+#include "env/errors.h"
+#include "env/platform.h"
+#include "tests/support.h"
+
+namespace s2q {
+namespace {
+
+class TitleTableTest : public ::testing::Test {
+ protected:
+  TitleTableTest() : platform(test::FactsOn(tmp.path())) {}
+
+  void Hole(const std::string& name, const std::string& titl01, const std::string* titl02) {
+    test::WriteCp932(tmp / ("C/src/" + name + "/TITL01.TXT"), titl01);
+    if (titl02) test::WriteCp932(tmp / ("C/src/" + name + "/TITL02.TXT"), *titl02);
+    std::filesystem::create_directories(tmp / ("C/src/" + name));
+  }
+  void Read(const std::string& name) {
+    ReadHoleTitles(table, names, platform, "C:\\src\\" + name + "\\");
+  }
+  const std::string& Cell(int row, int item) const { return table.cells[row][item]; }
+
+  test::TempDir tmp;
+  Platform platform;
+  TitleTable table;
+  std::vector<std::string> names = BuildTitleFileNames();
+};
+
+TEST_F(TitleTableTest, ItemsAreCountedInFileOrderWhateverTheLineLayout) {
+  const std::string two = "\"ｶﾀｶﾅ①\",\"株式会社,地質\"\r\n  35 ,41\r\n\r\n";
+  Hole("H1", "\"調査名\",1998\r\n12\r\n01", &two);
+  Read("H1");
+  EXPECT_EQ(Cell(0, 0), "調査名");
+  EXPECT_EQ(Cell(0, 1), "1998");
+  EXPECT_EQ(Cell(0, 2), "12");
+  EXPECT_EQ(Cell(0, 3), "01");
+  EXPECT_EQ(Cell(0, 4), "");
+  EXPECT_EQ(Cell(1, 0), "ｶﾀｶﾅ①");
+  EXPECT_EQ(Cell(1, 1), "株式会社,地質");
+  EXPECT_EQ(Cell(1, 2), "35");
+  EXPECT_EQ(Cell(1, 3), "41");
+}
+
+TEST_F(TitleTableTest, MissingOrEmptyFileGivesABlankRowOfAll42Items) {
+  Hole("H1", "a,b", nullptr);
+  Read("H1");
+  EXPECT_EQ(Cell(0, 1), "b");
+  for (int k = 0; k < kTitleItems; ++k) EXPECT_EQ(Cell(1, k), " ") << k;
+
+  Hole("H2", "", nullptr);
+  Read("H2");
+  for (int k = 0; k < kTitleItems; ++k) EXPECT_EQ(Cell(0, k), " ") << k;
+  EXPECT_FALSE(std::filesystem::exists(tmp / "C/src/H2/TITL01.TXT"))
+      << "a 0-byte title file is deleted";
+}
+
+TEST_F(TitleTableTest, NothingOfThePreviousHoleReachesTheNext) {
+  std::string full;
+  for (int i = 1; i <= kTitleItems; ++i) full += "A" + std::to_string(i) + ",";
+  Hole("LONG", full, &full);
+  Read("LONG");
+  ASSERT_EQ(Cell(0, 41), "A42");
+  ASSERT_EQ(Cell(1, 41), "A42");
+
+  Hole("SHORT", "x,y", nullptr);
+  Read("SHORT");
+  EXPECT_EQ(Cell(0, 1), "y");
+  for (int k = 2; k < kTitleItems; ++k) EXPECT_EQ(Cell(0, k), "") << k;
+  EXPECT_EQ(Cell(1, 41), " ") << "item 41 of a missing file's row is blank too";
+  for (int r = 2; r < kTitleRows; ++r)
+    for (int k = 0; k < kTitleItems; ++k) EXPECT_EQ(Cell(r, k), "");
+}
+
+TEST_F(TitleTableTest, ItemsAfterThe42ndAreIgnored) {
+  std::string many;
+  for (int i = 1; i <= 60; ++i) many += std::to_string(i) + "\r\n";
+  Hole("H1", many, &many);
+  Read("H1");
+  EXPECT_EQ(Cell(0, 0), "1");
+  EXPECT_EQ(Cell(0, 41), "42");
+  EXPECT_EQ(Cell(2, 0), "") << "nothing spills into the next row";
+}
+
+TEST_F(TitleTableTest, InvalidBytesAreAnErrorNamingTheFile) {
+  std::filesystem::create_directories(tmp / "C/src/BAD");
+  test::WriteFile(tmp / "C/src/BAD/TITL01.TXT", "ok,\x82\x0d\n");
+  try {
+    Read("BAD");
+    FAIL() << "invalid bytes were accepted";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("TITL01.TXT"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(TitleTableTest, OtherTitleFilesOfTheHoleAreNotRead) {
+  Hole("H1", "a", nullptr);
+  test::WriteFile(tmp / "C/src/H1/TITL21.TXT", "\xff\xff");
+  test::WriteFile(tmp / "C/src/H1/G102.TXT", "\xff\xff");
+  EXPECT_NO_THROW(Read("H1"));
+  EXPECT_EQ(names, (std::vector<std::string>{"TITL01.TXT", "TITL02.TXT", "TITL21.TXT", "G102.TXT"}));
+}
+
+}  // namespace
+}  // namespace s2q
