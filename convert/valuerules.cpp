@@ -1,0 +1,207 @@
+#include "convert/valuerules.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "env/errors.h"
+#include "env/fileops.h"
+#include "env/seqfile.h"
+
+namespace s2q {
+
+namespace {
+
+constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";  // U+3000
+
+// The translated names and the position of their list in CodeListFiles.
+constexpr const char* kElevationName = "孔口標高";
+constexpr const char* kWaterLevelName = "孔内水位";
+constexpr const char* kHammerName = "ハンマ落下用具";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The longest prefix of `s` that reads as a number: sign, digits, an optional
+// fraction and an optional exponent (taken only when it has digits).
+std::string LeadingNumber(const std::string& s) {
+  size_t i = 0;
+  std::string out;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    if (s[i] == '-') out += '-';
+    ++i;
+  }
+  size_t mantissaStart = out.size();
+  while (i < s.size() && IsDigit(s[i])) out += s[i++];
+  if (i < s.size() && s[i] == '.') {
+    out += s[i++];
+    while (i < s.size() && IsDigit(s[i])) out += s[i++];
+  }
+  bool hasDigits = false;
+  for (size_t j = mantissaStart; j < out.size(); ++j) hasDigits = hasDigits || IsDigit(out[j]);
+  if (!hasDigits) return "0";
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    size_t j = i + 1;
+    std::string exponent = "e";
+    if (j < s.size() && (s[j] == '+' || s[j] == '-')) exponent += s[j++];
+    if (j < s.size() && IsDigit(s[j])) {
+      while (j < s.size() && IsDigit(s[j])) exponent += s[j++];
+      out += exponent;
+    }
+  }
+  return out;
+}
+
+const std::string& Cell(const ValueSources& sources, const TitleEntry& entry, int offset) {
+  return sources.table.cells[entry.FileNo - 1][entry.ItemNo - 1 + offset];
+}
+
+// Whether the entry's value takes the cells k+1 or k+2 as well.
+bool UsesFollowingCells(const TitleEntry& entry) {
+  switch (entry.FieldKind) {
+    case kKindText:
+      return entry.FieldName == kElevationName || entry.FieldName == kWaterLevelName;
+    case kKindDate:
+      return true;
+    case kKindInteger:
+      return IsCoordinateEntry(entry);
+    default:
+      return false;
+  }
+}
+
+void CheckEntry(const TitleEntry& entry, int index) {
+  if (entry.FieldKind < kKindText || entry.FieldKind > kKindSingle) {
+    throw Error(EntryLabel(entry, index) + " のフィールド種別 " +
+                std::to_string(entry.FieldKind) +
+                " は使えません。種別は 0～3 のいずれかでなければなりません。");
+  }
+  const bool composite = UsesFollowingCells(entry);
+  const int lastItemNo = composite ? kTitleItems - 2 : kTitleItems;
+  if (entry.FileNo < 1 || entry.FileNo > kTitleRows || entry.ItemNo < 1 ||
+      entry.ItemNo > lastItemNo) {
+    throw Error(EntryLabel(entry, index) + " の位置（ファイル番号 " +
+                std::to_string(entry.FileNo) + "、項目番号 " + std::to_string(entry.ItemNo) +
+                "）が表題データの範囲の外にあります。ファイル番号は 1～" +
+                std::to_string(kTitleRows) + "、項目番号は 1～" + std::to_string(lastItemNo) +
+                (composite ? "（2 つ先の項目まで使うため）" : "") + " でなければなりません。");
+  }
+}
+
+const std::string& CodeListFile(const ValueSources& sources, size_t position,
+                                const TitleEntry& entry, int index) {
+  if (position >= sources.codeListFiles.size()) {
+    throw Error(EntryLabel(entry, index) + " を変換できません。コードリストファイル名が設定されていません。");
+  }
+  return sources.codeListFiles[position];
+}
+
+std::string TextFragment(const TitleEntry& entry, int index, const ValueSources& sources) {
+  std::string v = Cell(sources, entry, 0);
+  if (IsBlank(v)) v = " ";
+  const bool elevation = entry.FieldName == kElevationName;
+  if (elevation || entry.FieldName == kWaterLevelName) {
+    const std::string& file = CodeListFile(sources, elevation ? 0 : 1, entry, index);
+    v = LookupCode(v, file, sources.patdatFolder, sources.platform);
+    return QuoteText(v + " " + Cell(sources, entry, 2));
+  }
+  if (entry.FieldName == kHammerName) {
+    v = LookupCode(v, CodeListFile(sources, 2, entry, index), sources.patdatFolder,
+                   sources.platform);
+  }
+  return QuoteText(v);
+}
+
+std::string OrDefault(const std::string& cell, const char* replacement) {
+  return IsBlank(cell) ? replacement : cell;
+}
+
+}  // namespace
+
+std::vector<std::string> BuildCodeListFiles() { return {"L1.TXT", "L3.TXT", "L2.TXT"}; }
+
+double NumericValue(const std::string& text) {
+  std::string compact;
+  for (char c : text) {
+    if (c != ' ' && c != '\t' && c != '\n') compact += c;
+  }
+  const std::string number = LeadingNumber(compact);
+  double value = 0;
+  const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (result.ec == std::errc::result_out_of_range) {
+    // Too large becomes infinite, too small becomes zero, as a double would.
+    const bool tiny = number.find("e-") != std::string::npos;
+    value = tiny ? 0.0 : HUGE_VAL;
+    if (number.front() == '-') value = -value;
+  }
+  return value;
+}
+
+std::string LookupCode(const std::string& codeValue, const std::string& fileName,
+                       const std::string& patdatFolder, const Platform& platform) {
+  std::string folder = patdatFolder;
+  const std::string path = JoinPath(folder, fileName);
+  if (IsFileMissing(platform, path)) return " ";
+  ItemReader reader(platform, path);
+  const double wanted = NumericValue(codeValue);
+  while (!reader.AtEnd()) {
+    const std::string code = reader.ReadItem();
+    if (reader.AtEnd()) break;  // a last code without its text never matches
+    std::string text = reader.ReadItem();
+    if (NumericValue(code) == wanted) return text;
+  }
+  return " ";
+}
+
+bool IsBlank(const std::string& text) {
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    if (rest.front() == ' ') {
+      rest.remove_prefix(1);
+    } else if (rest.starts_with(kIdeographicSpace)) {
+      rest.remove_prefix(kIdeographicSpace.size());
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string QuoteText(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += '\'';
+  return out;
+}
+
+std::vector<std::string> ValueFragments(const TitleEntry& entry, int index,
+                                        const ValueSources& sources) {
+  CheckEntry(entry, index);
+  switch (entry.FieldKind) {
+    case kKindText:
+      return {TextFragment(entry, index, sources)};
+    case kKindDate:
+      return {QuoteText(Cell(sources, entry, 0) + "/" + Cell(sources, entry, 1) + "/" +
+                        Cell(sources, entry, 2))};
+    case kKindInteger: {
+      std::string degrees = OrDefault(Cell(sources, entry, 0), "0");
+      if (!IsCoordinateEntry(entry)) return {degrees};
+      return {degrees, OrDefault(Cell(sources, entry, 1), "0"),
+              OrDefault(Cell(sources, entry, 2), "0.0")};
+    }
+    default:  // kKindSingle; CheckEntry refused every other kind
+      return {OrDefault(Cell(sources, entry, 0), "0.0")};
+  }
+}
+
+bool IsCoordinateEntry(const TitleEntry& entry) {
+  return entry.FieldKind == kKindInteger && IsCoordinateName(entry.FieldName);
+}
+
+std::string EntryLabel(const TitleEntry& entry, int index) {
+  return "表題項目 " + std::to_string(index) + "（" + entry.FieldName + "）";
+}
+
+}  // namespace s2q
