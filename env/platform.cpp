@@ -1,0 +1,317 @@
+#include "env/platform.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#include "env/errors.h"
+
+namespace s2q {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string DriveName(char letter) { return std::string(1, letter) + ":"; }
+
+std::string Reason(const std::error_code& ec) { return ec.message(); }
+
+// Splits the folder part of a drive-form path at "\" and "/" into its names,
+// resolving "." and ".." on the way ("..", at the root, stays at the root).
+void AppendNames(std::vector<std::string>& names, const std::string& text) {
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of("\\/", start);
+    if (end == std::string::npos) end = text.size();
+    std::string name = text.substr(start, end - start);
+    if (name == "..") {
+      if (!names.empty()) names.pop_back();
+    } else if (!name.empty() && name != ".") {
+      names.push_back(name);
+    }
+    start = end + 1;
+  }
+}
+
+std::string JoinDriveForm(char letter, const std::vector<std::string>& names) {
+  std::string out = DriveName(letter) + "\\";
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += '\\';
+    out += names[i];
+  }
+  return out;
+}
+
+// Natural order: runs of digits compare by their numeric value, everything
+// else byte by byte with ASCII letters folded to upper case. Names that are
+// equal under these rules fall back to plain byte order so the order is total.
+bool NaturalLess(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      size_t ie = i, je = j;
+      while (ie < a.size() && IsDigit(a[ie])) ++ie;
+      while (je < b.size() && IsDigit(b[je])) ++je;
+      size_t iz = i, jz = j;
+      while (iz + 1 < ie && a[iz] == '0') ++iz;
+      while (jz + 1 < je && b[jz] == '0') ++jz;
+      std::string_view da(a.data() + iz, ie - iz), db(b.data() + jz, je - jz);
+      if (da.size() != db.size()) return da.size() < db.size();
+      if (da != db) return da < db;
+      i = ie;
+      j = je;
+      continue;
+    }
+    unsigned char ca = static_cast<unsigned char>(Upper(a[i]));
+    unsigned char cb = static_cast<unsigned char>(Upper(b[j]));
+    if (ca != cb) return ca < cb;
+    ++i;
+    ++j;
+  }
+  if ((a.size() - i) != (b.size() - j)) return (a.size() - i) < (b.size() - j);
+  return a < b;
+}
+
+// A drive-form path parsed into its drive letter and folder names, resolved
+// against the current drive and the per-drive current folders.
+struct Resolved {
+  char letter;
+  std::vector<std::string> names;
+};
+
+Resolved Resolve(const Platform& platform, char currentDrive, const std::string& path) {
+  Resolved r{currentDrive, {}};
+  std::string rest = path;
+  if (path.size() >= 2 && path[1] == ':') {
+    r.letter = Upper(path[0]);
+    if (!IsAsciiLetter(path[0]) || !platform.HasDrive(r.letter)) {
+      throw Error("パス " + path + " のドライブ " + path.substr(0, 2) + " はありません");
+    }
+    rest = path.substr(2);
+  } else if (!platform.HasDrive(r.letter)) {
+    throw Error("パス " + path + " のドライブ " + DriveName(r.letter) + " はありません");
+  }
+  if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) {
+    // Relative to the drive's current folder.
+    AppendNames(r.names, platform.CurrentFolder(r.letter).substr(2));
+  }
+  AppendNames(r.names, rest);
+  return r;
+}
+
+}  // namespace
+
+PlatformFacts HostPlatformFacts() {
+  PlatformFacts facts;
+  facts.drives['C'] = "/";
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+    facts.systemFolder = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    facts.systemFolder = fs::path(home) / ".config";
+  } else {
+    throw Error("システムフォルダが決まりません: 環境変数 XDG_CONFIG_HOME も HOME も設定されていません");
+  }
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) throw Error("実行ファイルの場所 (/proc/self/exe) を読めません: " + Reason(ec));
+  facts.programFolder = exe.parent_path();
+  facts.startDrive = 'C';
+  return facts;
+}
+
+Platform::Platform(PlatformFacts facts) {
+  for (auto& [letter, root] : facts.drives) {
+    fs::path normal = root.lexically_normal();
+    if (!normal.has_filename() && normal != normal.root_path()) normal = normal.parent_path();
+    facts_.drives[Upper(letter)] = normal;
+  }
+  facts_.systemFolder = facts.systemFolder;
+  facts_.programFolder = facts.programFolder;
+  for (const auto& entry : facts_.drives) {
+    currentFolders_[entry.first] = DriveName(entry.first) + "\\";
+  }
+
+  std::error_code ec;
+  fs::path cwd = fs::current_path(ec);
+  std::optional<std::string> cwdForm;
+  if (!ec) cwdForm = ToDriveForm(cwd);
+
+  if (facts.startDrive != 0) {
+    current_ = Upper(facts.startDrive);
+  } else if (cwdForm) {
+    current_ = (*cwdForm)[0];
+  } else if (!facts_.drives.empty()) {
+    current_ = facts_.drives.begin()->first;
+  }
+  facts_.startDrive = current_;
+
+  if (cwdForm && (*cwdForm)[0] == current_) {
+    currentFolders_[current_] = AbsoluteFolder(*cwdForm);
+  } else if (IsDriveReady(current_)) {
+    // The start drive does not hold the working folder: make the process
+    // follow the drive's current folder, its root.
+    fs::current_path(DriveRoot(current_), ec);
+    if (ec) {
+      throw Error("作業フォルダを " + CurrentFolder(current_) + " に移せません: " + Reason(ec));
+    }
+  }
+}
+
+std::vector<char> Platform::DriveLetters() const {
+  std::vector<char> letters;
+  for (const auto& entry : facts_.drives) letters.push_back(entry.first);
+  return letters;
+}
+
+bool Platform::HasDrive(char letter) const { return facts_.drives.count(Upper(letter)) > 0; }
+
+bool Platform::IsDriveReady(char letter) const {
+  auto it = facts_.drives.find(Upper(letter));
+  if (it == facts_.drives.end()) return false;
+  std::error_code ec;
+  return fs::is_directory(it->second, ec);
+}
+
+fs::path Platform::DriveRoot(char letter) const {
+  auto it = facts_.drives.find(Upper(letter));
+  if (it == facts_.drives.end()) {
+    throw Error("ドライブ " + DriveName(letter) + " はありません");
+  }
+  return it->second;
+}
+
+fs::path Platform::ToNative(const std::string& path) const {
+  Resolved r = Resolve(*this, current_, path);
+  fs::path native = DriveRoot(r.letter);
+  for (const auto& name : r.names) native /= name;
+  return native;
+}
+
+std::optional<std::string> Platform::ToDriveForm(const fs::path& native) const {
+  fs::path abs = native.is_absolute() ? native : fs::absolute(native);
+  abs = abs.lexically_normal();
+  std::optional<std::string> best;
+  size_t bestLength = 0;
+  for (const auto& [letter, root] : facts_.drives) {
+    fs::path rel = abs.lexically_relative(root);
+    if (rel.empty()) continue;
+    auto first = rel.begin();
+    if (first != rel.end() && *first == "..") continue;
+    size_t length = root.native().size();
+    if (best && length <= bestLength) continue;
+    std::vector<std::string> names;
+    for (const auto& part : rel) {
+      if (part != "." && !part.empty()) names.push_back(part.string());
+    }
+    best = JoinDriveForm(letter, names);
+    bestLength = length;
+  }
+  return best;
+}
+
+std::string Platform::AbsoluteFolder(const std::string& path) const {
+  Resolved r = Resolve(*this, current_, path);
+  return JoinDriveForm(r.letter, r.names);
+}
+
+char Platform::CurrentDrive() const { return current_; }
+
+void Platform::ChangeDrive(const std::string& drive) {
+  if (drive.empty()) throw Error("ドライブ名が空です");
+  char letter = Upper(drive[0]);
+  if (!IsAsciiLetter(drive[0]) || !HasDrive(letter)) {
+    throw Error("ドライブ " + drive.substr(0, 1) + ": はありません");
+  }
+  if (!IsDriveReady(letter)) {
+    throw Error("ドライブ " + DriveName(letter) + " は使用できません (" +
+                DriveRoot(letter).string() + " がありません)");
+  }
+  std::error_code ec;
+  fs::current_path(ToNative(CurrentFolder(letter)), ec);
+  if (ec) {
+    // The drive's current folder has gone since it was set: fall back to
+    // the drive's root, as the drive itself is there.
+    currentFolders_[letter] = DriveName(letter) + "\\";
+    fs::current_path(DriveRoot(letter), ec);
+    if (ec) {
+      throw Error("ドライブ " + DriveName(letter) + " に移れません: " + Reason(ec));
+    }
+  }
+  current_ = letter;
+}
+
+std::string Platform::CurrentFolder(char letter) const {
+  auto it = currentFolders_.find(Upper(letter));
+  if (it == currentFolders_.end()) {
+    throw Error("ドライブ " + DriveName(letter) + " はありません");
+  }
+  return it->second;
+}
+
+void Platform::ChangeFolder(const std::string& path) {
+  Resolved r = Resolve(*this, current_, path);
+  std::string form = JoinDriveForm(r.letter, r.names);
+  fs::path native = ToNative(form);
+  std::error_code ec;
+  if (!fs::is_directory(native, ec)) {
+    throw Error("フォルダ " + form + " がありません");
+  }
+  if (r.letter == current_) {
+    fs::current_path(native, ec);
+    if (ec) throw Error("フォルダ " + form + " に移れません: " + Reason(ec));
+  }
+  currentFolders_[r.letter] = form;
+}
+
+bool Platform::FolderExists(const std::string& path) const {
+  if (!HasDrive(path.size() >= 2 && path[1] == ':' ? path[0] : current_)) return false;
+  std::error_code ec;
+  return fs::is_directory(ToNative(path), ec);
+}
+
+bool Platform::EntryExists(const std::string& path) const {
+  if (!HasDrive(path.size() >= 2 && path[1] == ':' ? path[0] : current_)) return false;
+  std::error_code ec;
+  return fs::exists(ToNative(path), ec);
+}
+
+std::vector<std::string> Platform::ListSubfolders(const std::string& folder) const {
+  fs::path native = ToNative(folder);
+  std::error_code ec;
+  fs::directory_iterator it(native, ec);
+  if (ec) throw Error("フォルダ " + folder + " の中を読めません: " + Reason(ec));
+  std::vector<std::string> names;
+  for (fs::directory_iterator end; it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (fs::is_directory(it->path(), typeError)) names.push_back(it->path().filename().string());
+  }
+  if (ec) throw Error("フォルダ " + folder + " の中を読めません: " + Reason(ec));
+  std::sort(names.begin(), names.end(), NaturalLess);
+  return names;
+}
+
+std::string Platform::SystemFolder() const {
+  auto form = ToDriveForm(facts_.systemFolder);
+  if (!form) {
+    throw Error("システムフォルダ " + facts_.systemFolder.string() + " はどのドライブにもありません");
+  }
+  return *form;
+}
+
+std::string Platform::ProgramFolder() const {
+  auto form = ToDriveForm(facts_.programFolder);
+  if (!form) {
+    throw Error("プログラムのフォルダ " + facts_.programFolder.string() + " はどのドライブにもありません");
+  }
+  return *form;
+}
+
+}  // namespace s2q

@@ -1,0 +1,69 @@
+#include "env/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "env/errors.h"
+
+namespace s2q {
+namespace {
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no Error raised";
+  return {};
+}
+
+TEST(CodePage, DecodesHalfWidthKatakanaAndNecSpecials) {
+  // "ｱｲｳ" half-width, "①" and "㈱" from the NEC rows, "表" whose second byte is
+  // 0x5C, then backslash and tilde that stay ASCII.
+  std::string bytes = "\xB1\xB2\xB3\x87\x40\x87\x8A\x95\x5C\\~";
+  EXPECT_EQ(DecodeCp932(bytes, "T.TXT"), "ｱｲｳ①㈱表\\~");
+  EXPECT_EQ(EncodeCp932("ｱｲｳ①㈱表\\~", "T.TXT"), bytes);
+}
+
+TEST(CodePage, RoundTripsTextAndKeepsControlCodes) {
+  std::string text = "ボーリング,\"孔口標高\" ｺｳｺｳ ⅰ～ 纊 \x1A\x1C\x7F end";
+  std::string bytes = EncodeCp932(text, "T.TXT");
+  EXPECT_NE(bytes.find("\x1A\x1C\x7F"), std::string::npos);
+  EXPECT_EQ(DecodeCp932(bytes, "T.TXT"), text);
+}
+
+TEST(CodePage, InvalidBytesNameFileAndOffset) {
+  std::string msg = ErrorOf([] { DecodeCp932("abc\x85\x40xyz", "TITL01.TXT", 100); });
+  EXPECT_NE(msg.find("TITL01.TXT"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("103"), std::string::npos) << msg;
+
+  msg = ErrorOf([] { DecodeCp932("ab\x80", "X.TXT"); });
+  EXPECT_NE(msg.find(" 2 "), std::string::npos) << msg;
+  // A lead byte cut off by the end of the text.
+  msg = ErrorOf([] { DecodeCp932("\x82\xA0\x82", "X.TXT"); });
+  EXPECT_NE(msg.find(" 2 "), std::string::npos) << msg;
+  msg = ErrorOf([] { DecodeCp932("\xFD", "X.TXT"); });
+  EXPECT_NE(msg.find("X.TXT"), std::string::npos) << msg;
+}
+
+TEST(CodePage, UnencodableTextNamesFileAndCharacter) {
+  std::string msg = ErrorOf([] { EncodeCp932("C:\\波〜線", "TitleDb.TXT"); });
+  EXPECT_NE(msg.find("TitleDb.TXT"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("〜"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("U+301C"), std::string::npos) << msg;
+
+  msg = ErrorOf([] { EncodeCp932("a😀", "T.TXT"); });
+  EXPECT_NE(msg.find("U+1F600"), std::string::npos) << msg;
+  EXPECT_THROW(EncodeCp932("caf\xC3", "T.TXT"), Error);  // cut UTF-8
+}
+
+TEST(CodePage, CharCountCountsCodePoints) {
+  EXPECT_EQ(CharCount(""), 0u);
+  EXPECT_EQ(CharCount("C:"), 2u);
+  EXPECT_EQ(CharCount("aあ①ｱ😀"), 5u);
+}
+
+}  // namespace
+}  // namespace s2q

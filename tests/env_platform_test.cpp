@@ -1,0 +1,186 @@
+#include "env/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "env/errors.h"
+#include "tests/support.h"
+
+namespace s2q {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FactsOn;
+using test::TempDir;
+using test::WriteFile;
+
+// Restores an environment variable when it goes out of scope.
+class EnvGuard {
+ public:
+  explicit EnvGuard(const char* name) : name_(name) {
+    if (const char* v = std::getenv(name)) old_ = v, had_ = true;
+  }
+  ~EnvGuard() {
+    if (had_) setenv(name_, old_.c_str(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+TEST(HostPlatform, OneDriveAndConfigFolders) {
+  TempDir tmp;
+  EnvGuard xdg("XDG_CONFIG_HOME"), home("HOME");
+  setenv("XDG_CONFIG_HOME", (tmp / "xdg").c_str(), 1);
+  PlatformFacts facts = HostPlatformFacts();
+  ASSERT_EQ(facts.drives.size(), 1u);
+  EXPECT_EQ(facts.drives.at('C'), fs::path("/"));
+  EXPECT_EQ(facts.systemFolder, tmp / "xdg");
+  EXPECT_EQ(facts.programFolder, fs::canonical("/proc/self/exe").parent_path());
+
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", tmp.path().c_str(), 1);
+  facts = HostPlatformFacts();
+  EXPECT_EQ(facts.systemFolder, tmp / ".config");
+
+  Platform host(facts);
+  EXPECT_EQ(host.CurrentDrive(), 'C');
+  std::string expected = "C:" + (tmp / ".config").string();
+  std::replace(expected.begin(), expected.end(), '/', '\\');
+  EXPECT_EQ(host.SystemFolder(), expected);
+  EXPECT_EQ(host.ToNative("C:\\work\\holes\\"), fs::path("/work/holes"));
+}
+
+TEST(Platform, MapsDriveFormPathsOnSeveralDrives) {
+  TempDir tmp;
+  Platform p(FactsOn(tmp.path(), "CDE", "E"));
+  const fs::path c = tmp / "C", d = tmp / "D";
+  EXPECT_EQ(p.DriveLetters(), (std::vector<char>{'C', 'D', 'E'}));
+  EXPECT_TRUE(p.HasDrive('e'));
+  EXPECT_FALSE(p.HasDrive('Q'));
+  EXPECT_TRUE(p.IsDriveReady('d'));
+  EXPECT_FALSE(p.IsDriveReady('E'));
+  EXPECT_FALSE(p.IsDriveReady('Q'));
+  EXPECT_THROW(p.DriveRoot('Q'), Error);
+
+  EXPECT_EQ(p.ToNative("C:\\a\\b\\"), c / "a" / "b");
+  EXPECT_EQ(p.ToNative("d:/a/b"), d / "a" / "b");
+  EXPECT_EQ(p.ToNative("D:\\a\\.\\x\\..\\b"), d / "a" / "b");
+  EXPECT_EQ(p.ToNative("D:\\..\\..\\a"), d / "a");  // never above the root
+  EXPECT_EQ(p.ToNative("\\top"), c / "top");       // root of the current drive
+  EXPECT_EQ(p.ToNative("D:"), d);
+  EXPECT_EQ(p.ToNative("C:\\フォルダ 1\\ボーリング"), c / "フォルダ 1" / "ボーリング");
+  EXPECT_THROW(p.ToNative("Q:\\data"), Error);
+  EXPECT_THROW(p.ToNative("1:\\data"), Error);
+
+  EXPECT_EQ(p.ToDriveForm(d / "a" / "b"), "D:\\a\\b");
+  EXPECT_EQ(p.ToDriveForm(d), "D:\\");
+  EXPECT_EQ(p.ToDriveForm(tmp / "elsewhere"), std::nullopt);
+  EXPECT_EQ(p.AbsoluteFolder("c:\\a\\.\\b\\..\\c\\"), "C:\\a\\c");
+  EXPECT_EQ(p.AbsoluteFolder("D:"), "D:\\");
+
+  EXPECT_EQ(p.SystemFolder(), "C:\\sys");
+  EXPECT_EQ(p.ProgramFolder(), "C:\\prog");
+}
+
+TEST(Platform, KeepsCurrentFolderPerDriveAndWorkingDirectoryFollows) {
+  TempDir tmp;
+  Platform p(FactsOn(tmp.path(), "CDE", "E"));
+  const fs::path c = tmp / "C", d = tmp / "D";
+  fs::create_directories(c / "c1");
+  fs::create_directories(d / "sub" / "deep");
+  EXPECT_EQ(p.CurrentDrive(), 'C');
+  EXPECT_EQ(p.CurrentFolder('C'), "C:\\");
+  EXPECT_EQ(fs::current_path(), c);
+
+  // Another drive's folder changes without moving the process.
+  p.ChangeFolder("d:\\sub");
+  EXPECT_EQ(p.CurrentFolder('D'), "D:\\sub");
+  EXPECT_EQ(fs::current_path(), c);
+  EXPECT_EQ(p.ToNative("D:"), d / "sub");
+  EXPECT_EQ(p.ToNative("D:deep"), d / "sub" / "deep");
+
+  p.ChangeDrive("d:\\whatever");
+  EXPECT_EQ(p.CurrentDrive(), 'D');
+  EXPECT_EQ(fs::current_path(), d / "sub");
+  EXPECT_EQ(p.ToNative("x"), d / "sub" / "x");
+  EXPECT_EQ(p.ToNative("\\x"), d / "x");
+
+  p.ChangeFolder("deep");  // relative to D's current folder
+  EXPECT_EQ(p.CurrentFolder('D'), "D:\\sub\\deep");
+  EXPECT_EQ(fs::current_path(), d / "sub" / "deep");
+
+  p.ChangeFolder("C:\\c1");
+  EXPECT_EQ(fs::current_path(), d / "sub" / "deep");
+  p.ChangeDrive("C");
+  EXPECT_EQ(fs::current_path(), c / "c1");
+
+  // Refusals leave everything as it was.
+  EXPECT_THROW(p.ChangeFolder("C:\\missing"), Error);
+  EXPECT_THROW(p.ChangeFolder("Q:\\"), Error);
+  EXPECT_THROW(p.ChangeDrive("E:"), Error);  // in the table, not ready
+  EXPECT_THROW(p.ChangeDrive("Q:"), Error);
+  EXPECT_THROW(p.ChangeDrive("1"), Error);
+  EXPECT_THROW(p.ChangeDrive(""), Error);
+  EXPECT_EQ(p.CurrentDrive(), 'C');
+  EXPECT_EQ(p.CurrentFolder('C'), "C:\\c1");
+  EXPECT_EQ(fs::current_path(), c / "c1");
+
+  // A current folder removed behind the platform's back: back to the root.
+  fs::remove_all(d / "sub");
+  p.ChangeDrive("D");
+  EXPECT_EQ(p.CurrentFolder('D'), "D:\\");
+  EXPECT_EQ(fs::current_path(), d);
+}
+
+TEST(Platform, StartDriveTakesTheWorkingFolderItHolds) {
+  TempDir tmp;
+  PlatformFacts facts = FactsOn(tmp.path(), "CD");
+  fs::create_directories(tmp / "D" / "w");
+  fs::current_path(tmp / "D" / "w");
+
+  facts.startDrive = 0;  // the drive that holds the working folder
+  Platform found(facts);
+  EXPECT_EQ(found.CurrentDrive(), 'D');
+  EXPECT_EQ(found.CurrentFolder('D'), "D:\\w");
+  EXPECT_EQ(found.CurrentFolder('C'), "C:\\");
+
+  facts.startDrive = 'c';
+  Platform other(facts);
+  EXPECT_EQ(other.CurrentDrive(), 'C');
+  EXPECT_EQ(other.CurrentFolder('D'), "D:\\");
+  EXPECT_EQ(fs::current_path(), tmp / "C");
+}
+
+TEST(Platform, ListsSubfoldersInNaturalOrder) {
+  TempDir tmp;
+  Platform p(FactsOn(tmp.path(), "C"));
+  const fs::path src = tmp / "C" / "src";
+  const std::string longName(250, 'z');
+  for (const char* name : {"B-10", "B-2", "b-3", "A", "B-02x", "孔1"}) fs::create_directories(src / name);
+  fs::create_directories(src / longName);
+  WriteFile(src / "B-1.txt", "file");
+  fs::create_directory_symlink(src / "A", src / "link");
+  fs::create_symlink(src / "B-1.txt", src / "filelink");
+
+  EXPECT_EQ(p.ListSubfolders("C:\\src\\"),
+            (std::vector<std::string>{"A", "B-2", "B-02x", "b-3", "B-10", "link", longName, "孔1"}));
+  EXPECT_TRUE(p.ListSubfolders("C:\\src\\A").empty());
+  EXPECT_THROW(p.ListSubfolders("C:\\nothing"), Error);
+  EXPECT_THROW(p.ListSubfolders("C:\\src\\B-1.txt"), Error);
+
+  EXPECT_TRUE(p.FolderExists("C:\\src\\B-2"));
+  EXPECT_FALSE(p.FolderExists("C:\\src\\B-1.txt"));
+  EXPECT_FALSE(p.FolderExists("Q:\\src"));
+  EXPECT_TRUE(p.EntryExists("C:\\src\\B-1.txt"));
+  EXPECT_FALSE(p.EntryExists("C:\\src\\none"));
+}
+
+}  // namespace
+}  // namespace s2q
