@@ -1,0 +1,54 @@
+#include "env/patdat.h"
+
+#include "env/fileops.h"
+#include "env/platform.h"
+#include "env/seqfile.h"
+
+namespace s2q {
+
+namespace {
+
+std::string SettingsPath(const Platform& platform) {
+  std::string folder = platform.SystemFolder();
+  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder + "\\PatdatV5.ini";
+}
+
+void TrimSpaces(std::string& text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) {
+    text.clear();
+    return;
+  }
+  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+std::string ReadPatdatSetting(const Platform& platform) {
+  // Without a system folder there is no settings file either.
+  if (!platform.FolderExists(platform.SystemFolder())) return {};
+  const std::string path = SettingsPath(platform);
+  if (IsFileMissing(platform, path)) return {};
+
+  ItemReader reader(platform, path);
+  if (reader.AtEnd()) return {};
+  reader.ReadLine();
+  // Blank lines before the value are skipped; the value is the first item
+  // of the next line that holds anything, and the rest of that line is
+  // ignored.
+  if (reader.AtEnd()) return {};
+  std::string value = reader.ReadLineItems().front();
+  TrimSpaces(value);
+  return value;
+}
+
+bool PatdatFolderExists(const Platform& platform, const std::string& setting) {
+  if (setting.empty()) return false;
+  size_t last = setting.size() - 1;
+  while (last > 0 && (static_cast<unsigned char>(setting[last]) & 0xC0) == 0x80) --last;
+  if (last == 0) return false;
+  return platform.FolderExists(setting.substr(0, last));
+}
+
+}  // namespace s2q
