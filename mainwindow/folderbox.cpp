@@ -1,0 +1,85 @@
+#include "mainwindow/folderbox.h"
+
+#include <QStyle>
+#include <cctype>
+#include <vector>
+
+#include "env/errors.h"
+#include "env/platform.h"
+
+namespace s2q {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kIndentPerLevel = 2;  // blanks
+
+// The folder and its ancestors, root first: "C:\a\b" gives "C:\", "C:\a", "C:\a\b".
+std::vector<std::string> Ancestors(const std::string& folder) {
+  std::vector<std::string> chain;
+  std::string root = folder.substr(0, 3);
+  chain.push_back(root);
+  size_t pos = 3;
+  while (pos < folder.size()) {
+    size_t next = folder.find('\\', pos);
+    if (next == std::string::npos) next = folder.size();
+    chain.push_back(folder.substr(0, next));
+    pos = next + 1;
+  }
+  return chain;
+}
+
+std::string LastName(const std::string& folder) {
+  if (folder.size() <= 3) return folder;
+  return folder.substr(folder.rfind('\\') + 1);
+}
+
+}  // namespace
+
+FolderBox::FolderBox(Platform& platform, QWidget* parent) : QListWidget(parent), platform_(platform) {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  connect(this, &QListWidget::itemActivated, this, &FolderBox::Open);
+}
+
+void FolderBox::setPath(const std::string& path) {
+  std::string folder = platform_.AbsoluteFolder(path);
+  char letter = char(std::toupper(static_cast<unsigned char>(folder[0])));
+  if (!platform_.IsDriveReady(letter)) {
+    throw Error("ドライブ " + folder.substr(0, 2) + " の準備ができていません。");
+  }
+  if (!platform_.FolderExists(folder)) throw Error("フォルダ " + folder + " がありません。");
+  std::vector<std::string> subfolders = platform_.ListSubfolders(folder);
+
+  clear();
+  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+  std::vector<std::string> chain = Ancestors(folder);
+  for (size_t level = 0; level < chain.size(); ++level) {
+    auto* row = new QListWidgetItem(
+        open, QString(int(level) * kIndentPerLevel, ' ') + QString::fromStdString(LastName(chain[level])));
+    row->setData(kPathRole, QString::fromStdString(chain[level]));
+    addItem(row);
+  }
+  const std::string prefix = folder.back() == '\\' ? folder : folder + "\\";
+  const QString indent(int(chain.size()) * kIndentPerLevel, ' ');
+  for (const std::string& name : subfolders) {
+    auto* row = new QListWidgetItem(closed, indent + QString::fromStdString(name));
+    row->setData(kPathRole, QString::fromStdString(prefix + name));
+    addItem(row);
+  }
+  setCurrentRow(int(chain.size()) - 1);
+
+  bool differs = folder != path_;
+  path_ = folder;
+  if (differs) emit changed();
+}
+
+void FolderBox::Open(QListWidgetItem* item) {
+  try {
+    setPath(item->data(kPathRole).toString().toStdString());
+  } catch (const Error& e) {
+    emit openFailed(QString::fromUtf8(e.what()));
+  }
+}
+
+}  // namespace s2q
