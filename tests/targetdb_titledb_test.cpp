@@ -110,7 +110,7 @@ class TitleDbMalformedTest : public TitleDbTest,
 
 TEST_P(TitleDbMalformedTest, IsRefusedNamingTheLineAndChangesNothing) {
   const MalformedCase& c = GetParam();
-  const std::string bytes = Cp932("\"C:\\dest\\\"\r\n") + c.body;
+  const std::string bytes = Cp932("\"C:\\dest\\\"\r\n" + c.body);
   WriteFile(CataloguePath(), bytes);
   sel.entries[0].FieldName = "before";
   try {
