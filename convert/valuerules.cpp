@@ -111,8 +111,43 @@ std::string TextFragment(const TitleEntry& entry, int index, const ValueSources&
   return QuoteText(v);
 }
 
-std::string OrDefault(const std::string& cell, const char* replacement) {
-  return IsBlank(cell) ? replacement : cell;
+// A decimal number, spaces around it allowed: [+-]digits[.digits][e[+-]digits].
+bool IsPlainNumber(std::string_view s) {
+  auto skip = [&s](auto pred) {
+    size_t n = 0;
+    while (n < s.size() && pred(s[n])) ++n;
+    s.remove_prefix(n);
+    return n;
+  };
+  auto isSpace = [](char c) { return c == ' '; };
+  auto isSign = [](char c) { return c == '+' || c == '-'; };
+  skip(isSpace);
+  if (!s.empty() && isSign(s.front())) s.remove_prefix(1);
+  size_t digits = skip(IsDigit);
+  if (!s.empty() && s.front() == '.') {
+    s.remove_prefix(1);
+    digits += skip(IsDigit);
+  }
+  if (digits == 0) return false;
+  if (!s.empty() && (s.front() == 'e' || s.front() == 'E')) {
+    s.remove_prefix(1);
+    if (!s.empty() && isSign(s.front())) s.remove_prefix(1);
+    if (skip(IsDigit) == 0) return false;
+  }
+  skip(isSpace);
+  return s.empty();
+}
+
+// A numeric cell stands unquoted in the statement, so anything but a number
+// would change the statement itself (a quoted title item may hold commas and
+// quotes); such a value is refused with the entry's name.
+std::string NumberOr(const std::string& cell, const char* replacement, const TitleEntry& entry,
+                     int index) {
+  if (IsBlank(cell)) return replacement;
+  if (!IsPlainNumber(cell)) {
+    throw Error(EntryLabel(entry, index) + " の値「" + cell + "」は数値ではありません。");
+  }
+  return cell;
 }
 
 }  // namespace
@@ -186,13 +221,13 @@ std::vector<std::string> ValueFragments(const TitleEntry& entry, int index,
       return {QuoteText(Cell(sources, entry, 0) + "/" + Cell(sources, entry, 1) + "/" +
                         Cell(sources, entry, 2))};
     case kKindInteger: {
-      std::string degrees = OrDefault(Cell(sources, entry, 0), "0");
+      std::string degrees = NumberOr(Cell(sources, entry, 0), "0", entry, index);
       if (!IsCoordinateEntry(entry)) return {degrees};
-      return {degrees, OrDefault(Cell(sources, entry, 1), "0"),
-              OrDefault(Cell(sources, entry, 2), "0.0")};
+      return {degrees, NumberOr(Cell(sources, entry, 1), "0", entry, index),
+              NumberOr(Cell(sources, entry, 2), "0.0", entry, index)};
     }
     default:  // kKindSingle; CheckEntry refused every other kind
-      return {OrDefault(Cell(sources, entry, 0), "0.0")};
+      return {NumberOr(Cell(sources, entry, 0), "0.0", entry, index)};
   }
 }
 

@@ -50,8 +50,9 @@ struct ValueSources {
 
 // The value fragments of the taking-part entry at `index`: three (degrees,
 // minutes, seconds) for a coordinate entry, one for any other entry. Raises an
-// Error naming the entry when its kind is not 0 to 3 or its cells lie outside
-// the title table; nothing outside the table is read.
+// Error naming the entry when its kind is not 0 to 3, when its cells lie
+// outside the title table (nothing outside it is read) or when a cell of a
+// number field holds something other than a decimal number.
 std::vector<std::string> ValueFragments(const TitleEntry& entry, int index,
                                         const ValueSources& sources);
 
