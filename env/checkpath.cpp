@@ -1,5 +1,7 @@
 #include "env/checkpath.h"
 
+#include <cstddef>
+
 #include "env/codepage.h"
 #include "env/errors.h"
 #include "env/platform.h"
@@ -45,7 +47,9 @@ bool CheckPath(std::string& path, Platform& platform, UserInterface& ui) {
   if (path.find('?') != std::string::npos) return false;
 
   const size_t third = second + 1;
-  if (third < path.size() && path[third] != '\\') path.insert(third, "\\");
+  if (third < path.size() && path[third] != '\\') {
+    path.insert(path.begin() + static_cast<std::ptrdiff_t>(third), '\\');
+  }
 
   try {
     platform.ChangeDrive(path);
