@@ -1,0 +1,360 @@
+#include "batch/batchcommand.h"
+
+#include <algorithm>
+#include <exception>
+#include <optional>
+#include <ostream>
+
+#include "convert/appstate.h"
+#include "convert/commands.h"
+#include "env/errors.h"
+#include "targetdb/boringdb.h"
+
+namespace s2q {
+
+namespace {
+
+constexpr const char* kProgram = "stolvik2quarnix-batch";
+
+// Message boxes become lines on the terminal: "caption: text".
+class TerminalUi : public UserInterface {
+ public:
+  explicit TerminalUi(std::ostream& err) : err_(err) {}
+  void MsgBox(const std::string& text, MsgIcon, const std::string& caption) override {
+    err_ << (caption.empty() ? std::string(kProgramTitle) : caption) << ": " << text << '\n';
+  }
+  void SetHourglass(bool) override {}
+  void EndProgram() override {}
+
+ private:
+  std::ostream& err_;
+};
+
+struct Options {
+  std::string command;
+  std::optional<std::string> dest;
+  std::optional<std::string> source;
+  bool all = false;
+  std::vector<std::string> holes;
+  std::vector<std::string> fields;
+  bool help = false;
+};
+
+class UsageError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Reads `--name VALUE` or `--name=VALUE` at args[i]; true when it matched.
+bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
+               const char* what, std::optional<std::string>& value) {
+  const std::string& arg = args[i];
+  std::string text;
+  if (arg == name) {
+    if (i + 1 >= args.size()) throw UsageError(name + " のあとに" + what + "がありません。");
+    text = args[++i];
+  } else if (arg.rfind(name + "=", 0) == 0) {
+    text = arg.substr(name.size() + 1);
+  } else {
+    return false;
+  }
+  if (value) throw UsageError(name + " が 2 回指定されています。");
+  value = text;
+  return true;
+}
+
+Options ParseArgs(const std::vector<std::string>& args) {
+  Options o;
+  if (args.empty()) throw UsageError("コマンド (convert または create) を指定してください。");
+  if (args[0] == "--help" || args[0] == "-h") {
+    o.help = true;
+    return o;
+  }
+  o.command = args[0];
+  if (o.command != "convert" && o.command != "create")
+    throw UsageError("不明なコマンド " + o.command + " です。convert または create を指定してください。");
+  const bool convert = o.command == "convert";
+  bool positionalOnly = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!positionalOnly && arg.size() > 1 && arg[0] == '-') {
+      if (arg == "--help" || arg == "-h") {
+        o.help = true;
+      } else if (arg == "--") {
+        positionalOnly = true;
+      } else if (TakeValue(args, i, "--dest", "フォルダ名", o.dest)) {
+      } else if (convert && TakeValue(args, i, "--source", "フォルダ名", o.source)) {
+      } else if (convert && arg == "--all") {
+        o.all = true;
+      } else if (std::optional<std::string> field;
+                 !convert && TakeValue(args, i, "--field", "表題項目名", field)) {
+        o.fields.push_back(*field);
+      } else {
+        throw UsageError(o.command + " コマンドに不明なオプション " + arg + " があります。");
+      }
+    } else if (convert) {
+      o.holes.push_back(arg);
+    } else {
+      throw UsageError("create コマンドには余分な引数 " + arg + " は指定できません。");
+    }
+  }
+  if (o.all && !o.holes.empty())
+    throw UsageError("--all とボーリング孔名は同時に指定できません。");
+  return o;
+}
+
+// A native absolute path ("/data/holes") becomes its drive form
+// ("C:\data\holes"); any other text is taken as a drive-form path as typed.
+std::string DriveFormOf(const Platform& platform, const std::string& text) {
+  if (text.empty() || text[0] != '/') return text;
+  std::optional<std::string> form = platform.ToDriveForm(text);
+  if (!form) throw UsageError("パス " + text + " はどのドライブにも含まれていません。");
+  return *form;
+}
+
+std::string Trimmed(const std::string& text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+class BatchHoleList : public HoleList {
+ public:
+  int Count() const override { return static_cast<int>(names.size()); }
+  std::string Text(int index) const override { return names.at(static_cast<size_t>(index)); }
+  bool Selected(int index) const override { return selected.at(static_cast<size_t>(index)); }
+
+  std::vector<std::string> names;
+  std::vector<bool> selected;
+};
+
+// The two path boxes hold the folder texts; the hole list holds the source
+// folder's sub-folders as the window lists them, with the named holes (or
+// all of them) selected. The list is made when the Execute road first asks
+// for it, after both paths have passed their checks.
+class BatchExecuteView : public ExecuteView {
+ public:
+  BatchExecuteView(AppState& app, const Options& o, std::ostream& err)
+      : app_(app), options_(o), err_(err) {}
+
+  std::string DestText() override { return options_.dest.value_or(""); }
+  std::string SourceText() override { return options_.source.value_or(""); }
+  const HoleList& Holes() override {
+    if (!listed_) FillHoles();
+    return holes_;
+  }
+  void SetMessageLine(const std::string& text) override {
+    if (!text.empty()) err_ << text << '\n';
+  }
+  void FocusAndSelectDest() override {}
+  void FocusAndSelectSource() override {}
+  void OpenDatabaseCreation() override {
+    app_.ui.MsgBox("変換先フォルダ " + app_.DestFolder + " にデータベース " + kDatabaseFileName +
+                       " がありません。先に " + kProgram + " create --dest " + app_.DestFolder +
+                       " で作成してください。",
+                   MsgIcon::Exclamation);
+  }
+
+ private:
+  void FillHoles() {
+    listed_ = true;
+    const std::string folder = Trimmed(SourceText());
+    if (!app_.platform.FolderExists(folder)) {
+      app_.ui.MsgBox("変換元フォルダ " + folder + " がありません。", MsgIcon::Exclamation);
+      return;
+    }
+    holes_.names = app_.platform.ListSubfolders(folder);
+    holes_.selected.assign(holes_.names.size(), options_.all);
+    if (options_.all) return;
+    bool allFound = true;
+    for (const std::string& hole : options_.holes) {
+      auto it = std::find(holes_.names.begin(), holes_.names.end(), hole);
+      if (it == holes_.names.end()) {
+        app_.ui.MsgBox("変換元ﾎﾞｰﾘﾝｸﾞ孔 " + hole + " は変換元フォルダ " + folder + " にありません。",
+                       MsgIcon::Exclamation);
+        allFound = false;
+      } else {
+        holes_.selected[static_cast<size_t>(it - holes_.names.begin())] = true;
+      }
+    }
+    // One unknown hole refuses the whole command: nothing is selected.
+    if (!allFound) holes_.selected.assign(holes_.names.size(), false);
+  }
+
+  AppState& app_;
+  const Options& options_;
+  std::ostream& err_;
+  BatchHoleList holes_;
+  bool listed_ = false;
+};
+
+int Convert(AppState& app, const Options& o, std::ostream& out, std::ostream& err) {
+  BatchExecuteView view(app, o, err);
+  ExecuteResult result = ExecuteConversion(app, view);
+  switch (result.outcome) {
+    case ExecuteOutcome::Converted:
+      out << "新規 " << result.counts.inserted << " 孔、更新 " << result.counts.updated
+          << " 孔を " << app.DestFolder << kDatabaseFileName << " に変換しました。\n";
+      return kExitOk;
+    case ExecuteOutcome::Failed:
+      return kExitFailed;
+    case ExecuteOutcome::Refused:
+    case ExecuteOutcome::DatabaseMissing:
+      break;
+  }
+  return kExitRefused;
+}
+
+int Create(AppState& app, const Options& o, std::ostream& out) {
+  const std::string dest = o.dest.value_or("");
+  if (dest.empty()) {
+    app.ui.MsgBox("変換先ﾌｫﾙﾀﾞが指定されていません");
+    return kExitRefused;
+  }
+  std::vector<int> named;
+  bool allKnown = true;
+  for (const std::string& field : o.fields) {
+    int index = 0;
+    while (index < app.titles.count &&
+           app.titles.entries[static_cast<size_t>(index)].FieldName != field)
+      ++index;
+    if (index == app.titles.count) {
+      app.ui.MsgBox("表題項目 " + field + " は表題設定ファイル TitleDb.TXT にありません。",
+                    MsgIcon::Exclamation);
+      allKnown = false;
+    }
+    named.push_back(index);
+  }
+  if (!allKnown) return kExitRefused;
+
+  app.DestFolder = dest;
+  CreateOutcome outcome;
+  try {
+    PrepareSelectionForDialog(app);
+    for (int index : named) app.titles.entries[static_cast<size_t>(index)].SelectFlg = 1;
+    int selected = 0;
+    for (int i = 0; i < app.titles.count; ++i)
+      if (app.titles.entries[static_cast<size_t>(i)].SelectFlg == 1) ++selected;
+    if (selected == 0) {
+      app.ui.MsgBox("データベースフィールドが指定されていません");
+      return kExitRefused;
+    }
+    outcome = CreateOrReplaceDatabase(app);
+  } catch (const std::exception& e) {
+    app.ui.MsgBox(std::string("データベースの作成に失敗しました。") + e.what(),
+                  MsgIcon::Exclamation);
+    return kExitFailed;
+  }
+  const std::string path = app.DestFolder + kDatabaseFileName;
+  switch (outcome) {
+    case CreateOutcome::Created:
+      out << path << " を作成しました。\n";
+      break;
+    case CreateOutcome::Replaced:
+      out << path << " を新しいフィールドで作り直しました (元のデータベースは " << path
+          << ".bak)。\n";
+      break;
+    case CreateOutcome::Unchanged:
+      out << path << " のフィールドは指定と同じです。変更していません。\n";
+      break;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+std::string BatchHelpText() {
+  return R"(使い方:
+  stolvik2quarnix-batch convert --dest 変換先フォルダ --source 変換元フォルダ (--all | ボーリング孔名...)
+  stolvik2quarnix-batch create --dest 変換先フォルダ [--field 表題項目名]...
+  stolvik2quarnix-batch --help
+
+ボーリング柱状図データの表題 (TITL01.TXT, TITL02.TXT) を、変換先フォルダの
+データベース SR-DATA.MDB のテーブル「ボーリング」に変換します。画面版
+(stolvik2quarnix) の「実  行」と「ﾃﾞｰﾀﾍﾞｰｽ - 新規作成」と同じ処理を行います。
+
+convert  変換元フォルダのボーリング孔 (サブフォルダ) を変換します。
+  --dest フォルダ     変換先フォルダ。SR-DATA.MDB が必要です。ないときは
+                      何もせずに終了しますので、先に create で作成してください。
+  --source フォルダ   変換元フォルダ。そのサブフォルダがボーリング孔です。
+  --all               変換元フォルダのすべてのボーリング孔を変換します。
+  ボーリング孔名...   指定したボーリング孔 (サブフォルダ名) だけを変換します。
+                      変換は一覧の順 (名前順) に行います。1 つでも見つからない
+                      孔があると、何も変換しません。
+  データベースにすでにある孔 (ソース位置が同じ孔) は更新し、ない孔は追加します。
+  変換するのはデータベースにあるフィールドだけです。終了すると新規と更新の
+  孔数を表示し、TitleDb.TXT の 1 行目に変換先フォルダを保存します。
+
+create   変換先フォルダにデータベース SR-DATA.MDB を作成します。
+  --dest フォルダ     変換先フォルダ。
+  --field 表題項目名  必須項目に加えてフィールドにする表題項目 (TitleDb.TXT の
+                      項目名、例: 事業名)。何度でも指定できます。
+  必須項目は表題項目の 0, 3, 5, 6, 7, 8, 9, 15, 23, 24 番目です。データベースが
+  すでにあるときは、そのフィールドも選ばれます。選んだフィールドがすでに
+  あるものと同じなら何もしません。違うときはデータベースを作り直します。
+  元のデータは失われますが、元のファイルは SR-DATA.MDB.bak として残ります。
+  作成または作り直したときは TitleDb.TXT を保存します。
+
+パス:
+  フォルダはドライブ名付きで指定します (例: C:\data\holes)。"/" で始まる
+  フォルダ (例: /home/user/holes) はドライブ名付きの形に直して使います。
+  この環境ではドライブ C: が "/" です。
+
+設定:
+  PatdatV5.ini   $XDG_CONFIG_HOME (未設定のときは ~/.config) にある設定ファイル。
+                 2 行目が PATDAT フォルダ (コード表 L1.TXT, L2.TXT, L3.TXT の
+                 フォルダ) です。ないときは起動しません。
+  TitleDb.TXT    このプログラムと同じフォルダにある表題設定ファイル。
+                 フィールドにできる表題項目と前回の変換先フォルダを記録します。
+
+メッセージは標準エラー出力に、結果 (孔数など) は標準出力に出します。
+
+終了コード:
+  0  正常に終了しました。
+  1  指定や設定の確認で中止しました (データベースは変更していません)。
+  2  処理の途中で失敗しました (失敗した孔より前の孔は変換済みです)。
+
+例:
+  stolvik2quarnix-batch create --dest C:\data\map --field 事業名 --field 調査会社
+  stolvik2quarnix-batch convert --dest C:\data\map --source C:\data\holes --all
+  stolvik2quarnix-batch convert --dest /data/map --source /data/holes BH-0001 BH-0002
+)";
+}
+
+int RunBatch(const std::vector<std::string>& args, const PlatformFacts& facts,
+             std::ostream& out, std::ostream& err) {
+  Options options;
+  try {
+    options = ParseArgs(args);
+  } catch (const UsageError& e) {
+    err << kProgram << ": " << e.what() << " (--help で使い方を表示します)\n";
+    return kExitRefused;
+  }
+  if (options.help) {
+    out << BatchHelpText();
+    return kExitOk;
+  }
+
+  try {
+    Platform platform(facts);
+    TerminalUi ui(err);
+    AppState app(platform, ui);
+    try {
+      if (options.dest) options.dest = DriveFormOf(platform, *options.dest);
+      if (options.source) options.source = DriveFormOf(platform, *options.source);
+    } catch (const UsageError& e) {
+      err << kProgram << ": " << e.what() << '\n';
+      return kExitRefused;
+    }
+    // Start as the main window does.
+    if (!ReadPatdat(app) || !LoadCatalogue(app)) return kExitRefused;
+    BuildFileNameLists(app);
+    return options.command == "convert" ? Convert(app, options, out, err)
+                                        : Create(app, options, out);
+  } catch (const std::exception& e) {
+    err << kProgram << ": " << e.what() << '\n';
+    return kExitFailed;
+  }
+}
+
+}  // namespace s2q
