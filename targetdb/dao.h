@@ -22,7 +22,9 @@ class Platform;
 
 enum : int16_t {
   dbInteger = 3,  // 16-bit integer
+  dbLong = 4,     // 32-bit integer (read back from tables made by other tools)
   dbSingle = 6,   // single float
+  dbDouble = 7,   // double float (read back from tables made by other tools)
   dbDate = 8,     // date/time
   dbText = 10,    // text of a given size
 };
@@ -32,7 +34,7 @@ inline constexpr const char* kDbLocale = ";LANGID=0x0411;CP=1252;COUNTRY=0";
 struct Field {
   std::string Name;
   int16_t Type = dbText;
-  int16_t Size = 0;  // characters, text fields only
+  int16_t Size = 0;  // characters, text fields only; 0 for a text without limit
 };
 
 class TableDef {
