@@ -96,9 +96,6 @@ void WriteTitleDb(const TitleSelection& selection, const std::string& destFolder
   const std::string path = CataloguePath(platform);
   ItemWriter writer(path);
   if (selection.count > 0) {
-    if (destFolder.find('"') != std::string::npos)
-      throw Error("表題設定ファイル " + path + " に保存できません: 変換先フォルダ名 " +
-                  destFolder + " に \" が含まれています");
     writer.WriteQuoted(destFolder);
     writer.EndLine();
   }
