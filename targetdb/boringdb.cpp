@@ -1,0 +1,154 @@
+#include "targetdb/boringdb.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "env/errors.h"
+#include "env/fileops.h"
+#include "env/platform.h"
+
+namespace s2q {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The files SQLite keeps beside a database while it is open or after a crash.
+// They belong to the database of the same name: one left beside another
+// database file would be read as part of it.
+constexpr const char* kCompanions[] = {"-wal", "-shm", "-journal"};
+
+fs::path WithSuffix(const fs::path& path, const std::string& suffix) {
+  return fs::path(path.string() + suffix);
+}
+
+bool Exists(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+void Rename(const fs::path& from, const fs::path& to, const std::string& path) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (ec) {
+    throw Error("データベース " + path + " のファイル " + from.filename().string() + " を " +
+                to.filename().string() + " に名前を変えられません: " + ec.message());
+  }
+}
+
+void Remove(const fs::path& file, const std::string& path) {
+  std::error_code ec;
+  fs::remove(file, ec);
+  if (ec) {
+    throw Error("データベース " + path + " の古いファイル " + file.filename().string() +
+                " を削除できません: " + ec.message());
+  }
+}
+
+void RemoveQuietly(const fs::path& file) {
+  std::error_code ec;
+  fs::remove(file, ec);
+}
+
+}  // namespace
+
+std::vector<Field> BoringTableLayout(const TitleSelection& selection) {
+  if (selection.count < 0 || selection.count > kMaxTitleEntries) {
+    throw Error("表題設定の項目数 " + std::to_string(selection.count) + " が正しくありません");
+  }
+  std::vector<Field> fields;
+  fields.push_back({kLinkCodeField, dbText, 32});
+  for (int i = 0; i < selection.count; ++i) {
+    const TitleEntry& e = selection.entries[static_cast<size_t>(i)];
+    if (e.SelectFlg != 1) continue;
+    switch (e.FieldKind) {
+      case kKindText: fields.push_back({e.FieldName, dbText, e.FieldSize}); break;
+      case kKindDate: fields.push_back({e.FieldName, dbDate, 0}); break;
+      case kKindInteger:
+        if (IsCoordinateName(e.FieldName)) {
+          fields.push_back({e.FieldName + kDegreesSuffix, dbInteger, 0});
+          fields.push_back({e.FieldName + kMinutesSuffix, dbInteger, 0});
+          fields.push_back({e.FieldName + kSecondsSuffix, dbSingle, 0});
+        } else {
+          fields.push_back({e.FieldName, dbInteger, 0});
+        }
+        break;
+      case kKindSingle: fields.push_back({e.FieldName, dbSingle, 0}); break;
+      default:
+        throw Error("表題設定の項目 " + std::to_string(i + 1) + "「" + e.FieldName + "」の種別 " +
+                    std::to_string(e.FieldKind) + " は 0～3 のいずれでもないため、フィールドを作れません");
+    }
+  }
+  fields.push_back({kSourceField, dbText, 128});
+  return fields;
+}
+
+bool IsDatabaseMissing(std::string& folder, const std::string& fileName,
+                       const Platform& platform) {
+  return IsFileMissing(platform, JoinPath(folder, fileName));
+}
+
+void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
+                        const Platform& platform) {
+  const std::string path = JoinPath(folder, fileName);
+  const fs::path native = platform.ToNative(path);
+  const fs::path backup = WithSuffix(native, ".bak");
+  // The companions of an older backup go first: beside the new backup they
+  // would be read as part of it.
+  for (const char* suffix : kCompanions) {
+    if (Exists(WithSuffix(backup, suffix))) Remove(WithSuffix(backup, suffix), path);
+  }
+  if (Exists(native)) Rename(native, backup, path);
+  for (const char* suffix : kCompanions) {
+    if (Exists(WithSuffix(native, suffix))) {
+      Rename(WithSuffix(native, suffix), WithSuffix(backup, suffix), path);
+    }
+  }
+}
+
+void CreateBoringDatabase(std::string& folder, const std::string& fileName,
+                          const TitleSelection& selection, DbState& db) {
+  const std::string path = JoinPath(folder, fileName);
+  const std::vector<Field> layout = BoringTableLayout(selection);
+  const fs::path native = db.platform().ToNative(path);
+  if (Exists(native)) {
+    throw DbError(DbError::Kind::Other, "データベース " + path + " は既に存在するため作成できません");
+  }
+  // Built under a name of its own in the same folder and renamed into place
+  // only when complete, so a failure never leaves a half-made database.
+  std::string tempName;
+  for (int n = 0;; ++n) {
+    tempName = fileName + "." + std::to_string(::getpid()) + "-" + std::to_string(n) + ".tmp";
+    if (!Exists(native.parent_path() / tempName)) break;
+  }
+  const std::string tempPath = folder + tempName;
+  const fs::path tempNative = native.parent_path() / tempName;
+  try {
+    {
+      SlotCloser closer(db);
+      db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(tempPath, kDbLocale);
+      TableDef table = db.BoringDb->CreateTableDef(kBoringTable);
+      for (const Field& f : layout) table.Fields().Append(table.CreateField(f.Name, f.Type, f.Size));
+      db.BoringDb->TableDefs().Append(table);
+    }
+    // Closing the last connection moved everything into the file itself.
+    if (Exists(WithSuffix(tempNative, "-wal"))) {
+      throw Error("データベース " + path + " を作成できません: 作成中のファイルを閉じきれません");
+    }
+    for (const char* suffix : kCompanions) {
+      if (Exists(WithSuffix(native, suffix))) Remove(WithSuffix(native, suffix), path);
+    }
+    if (Exists(native)) {
+      throw DbError(DbError::Kind::Other, "データベース " + path + " は既に存在するため作成できません");
+    }
+    Rename(tempNative, native, path);
+  } catch (...) {
+    RemoveQuietly(tempNative);
+    for (const char* suffix : kCompanions) RemoveQuietly(WithSuffix(tempNative, suffix));
+    throw;
+  }
+}
+
+}  // namespace s2q
