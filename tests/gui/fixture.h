@@ -12,6 +12,7 @@
 #include <string>
 
 #include "convert/appstate.h"
+#include "env/errors.h"
 #include "mainwindow/drivebox.h"
 #include "mainwindow/folderbox.h"
 #include "mainwindow/form1.h"

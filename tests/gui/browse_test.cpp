@@ -1,0 +1,132 @@
+// The folder and drive browsers, the text boxes and the hole list.
+#include <QTest>
+
+#include "tests/gui/fixture.h"
+
+namespace s2q::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Browse : public ::testing::Test {
+ protected:
+  Browse() : w("CDE", "E") {
+    fs::create_directories(w.dir / "C/src/B-10");
+    fs::create_directories(w.dir / "C/src/B-9");
+    fs::create_directories(w.dir / "C/src/B-1/inner");
+    WriteFile(w.dir / "C/src/readme.txt", "x");
+    fs::create_directories(w.dir / "D/data/holes");
+    fs::create_directories(w.dir / "D/top");
+    w.WriteCatalogue("C:\\src\\");
+    EXPECT_TRUE(w.Start());
+  }
+
+  // Selects the row of the folder browser that shows `name` and opens it.
+  static void Open(FolderBox* box, const std::string& name) {
+    QList<QListWidgetItem*> rows = box->findItems(QString::fromStdString(name), Qt::MatchEndsWith);
+    ASSERT_EQ(rows.size(), 1) << name;
+    box->setCurrentItem(rows[0]);
+    QTest::keyClick(box, Qt::Key_Return);
+  }
+
+  static std::vector<std::string> Rows(const ListBox* list) {
+    std::vector<std::string> rows;
+    for (int i = 0; i < list->count(); ++i) rows.push_back(list->Text(i));
+    return rows;
+  }
+
+  Workbench w;
+};
+
+TEST_F(Browse, SourceFolderListsItsSubfoldersOnly) {
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\src");
+  EXPECT_EQ(Rows(w.form->List1), (std::vector<std::string>{"B-1", "B-9", "B-10"}));
+  // The browser shows the ancestors, then the sub-folders.
+  ASSERT_EQ(w.form->Dir2->count(), 5);
+  EXPECT_EQ(w.form->Dir2->item(0)->text(), "C:\\");
+  EXPECT_EQ(w.form->Dir2->item(1)->text().trimmed(), "src");
+  EXPECT_EQ(w.form->Dir2->currentRow(), 1);
+}
+
+TEST_F(Browse, OpeningFoldersFollowsInTextAndList) {
+  w.form->List1->item(0)->setSelected(true);
+  Open(w.form->Dir2, "B-1");
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\src\\B-1");
+  EXPECT_EQ(Rows(w.form->List1), std::vector<std::string>{"inner"});
+  EXPECT_TRUE(w.form->List1->selectedItems().isEmpty());
+  EXPECT_EQ(w.platform.CurrentFolder('C'), "C:\\src\\B-1");
+  // Back up to the root through the ancestor row.
+  Open(w.form->Dir2, "C:\\");
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\");
+  EXPECT_EQ(Rows(w.form->List1), (std::vector<std::string>{"PATDAT", "prog", "src", "sys"}));
+  // The destination pair never touches the hole list.
+  Open(w.form->Dir1, "C:\\");
+  Open(w.form->Dir1, "prog");
+  EXPECT_EQ(w.Text(w.form->Text1), "C:\\prog");
+  EXPECT_EQ(w.form->List1->count(), 4);
+}
+
+TEST_F(Browse, PickingADriveShowsItsCurrentFolder) {
+  w.form->Drive2->setCurrentIndex(1);  // d:
+  EXPECT_EQ(w.form->Drive2->drive(), "d:");
+  EXPECT_EQ(w.Text(w.form->Text2), "D:\\");
+  EXPECT_EQ(Rows(w.form->List1), (std::vector<std::string>{"data", "top"}));
+  Open(w.form->Dir2, "data");
+  // Back on C and again on D: each drive remembers its folder.
+  w.form->Drive2->setCurrentIndex(0);
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\src");
+  w.form->Drive2->setCurrentIndex(1);
+  EXPECT_EQ(w.Text(w.form->Text2), "D:\\data");
+  EXPECT_EQ(w.platform.CurrentDrive(), 'D');
+  // A bare drive set from code stands for that drive's current folder.
+  w.form->Dir1->setPath("D:");
+  EXPECT_EQ(w.Text(w.form->Text1), "D:\\data");
+}
+
+TEST_F(Browse, DriveThatIsNotReadyLeavesTheFolderBrowser) {
+  w.form->Drive1->setCurrentIndex(2);  // e:, no medium
+  EXPECT_EQ(w.form->Drive1->drive(), "e:");
+  EXPECT_EQ(w.form->Dir1->path(), "C:\\src");
+  EXPECT_EQ(w.Text(w.form->Text1), "C:\\src");
+  EXPECT_TRUE(w.ui.boxes.empty());
+  EXPECT_THROW(w.form->Dir1->setPath("E:"), Error);
+  EXPECT_THROW(w.form->Drive1->setDrive("e:"), Error);
+  EXPECT_THROW(w.form->Dir1->setPath("C:\\nowhere"), Error);
+  EXPECT_EQ(w.form->Dir1->path(), "C:\\src");
+}
+
+TEST_F(Browse, FolderGoneWhenOpenedIsTold) {
+  fs::remove_all(w.dir / "C/src/B-9");
+  Open(w.form->Dir2, "B-9");
+  ASSERT_EQ(w.ui.boxes.size(), 1u);
+  EXPECT_NE(w.ui.boxes[0].text.find("B-9"), std::string::npos);
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\src");
+}
+
+TEST_F(Browse, TypingIntoText2DoesNotRefillTheList) {
+  QTest::keyClicks(w.form->Text2, "\\x");
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\src\\x");
+  EXPECT_EQ(w.form->List1->count(), 3);
+}
+
+TEST_F(Browse, HoleListSelectsWithClickCtrlAndShift) {
+  ListBox* list = w.form->List1;
+  auto click = [list](int row, Qt::KeyboardModifiers mods) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, list->visualItemRect(list->item(row)).center());
+  };
+  auto selected = [list] {
+    std::vector<bool> s;
+    for (int i = 0; i < list->count(); ++i) s.push_back(list->Selected(i));
+    return s;
+  };
+  click(0, Qt::NoModifier);
+  EXPECT_EQ(selected(), (std::vector<bool>{true, false, false}));
+  click(2, Qt::ControlModifier);
+  EXPECT_EQ(selected(), (std::vector<bool>{true, false, true}));
+  click(1, Qt::NoModifier);
+  click(2, Qt::ShiftModifier);
+  EXPECT_EQ(selected(), (std::vector<bool>{false, true, true}));
+}
+
+}  // namespace
+}  // namespace s2q::test
