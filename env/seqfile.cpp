@@ -72,9 +72,9 @@ void ItemReader::Load(std::string bytes) {
   while (end_ > 0 && IsBlankText(lines_[end_ - 1].text)) --end_;
 }
 
-// A position inside a line (pos_ > 0) is always just after a comma, so an
-// item still follows there even when only blanks remain.
-bool ItemReader::AtEnd() const { return pos_ == 0 && line_ >= end_; }
+// A comma leaves the reader on its line, which holds something and so lies
+// before end_: the item after a last comma is still read.
+bool ItemReader::AtEnd() const { return line_ >= end_; }
 
 std::string ItemReader::ReadItem() {
   if (AtEnd()) {
