@@ -21,12 +21,16 @@ namespace s2q::test {
 
 class FakeHoles : public HoleList {
  public:
-  int Count() const override { return static_cast<int>(entries.size()); }
+  int Count() const override {
+    ++countCalls;
+    return static_cast<int>(entries.size());
+  }
   std::string Text(int index) const override { return entries.at(index).first; }
   bool Selected(int index) const override { return entries.at(index).second; }
   void Add(const std::string& name, bool selected = true) { entries.emplace_back(name, selected); }
 
   std::vector<std::pair<std::string, bool>> entries;
+  mutable int countCalls = 0;
 };
 
 using Row = std::map<std::string, std::string>;

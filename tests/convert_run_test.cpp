@@ -87,6 +87,7 @@ TEST_F(Run, SelectedHolesInListOrderAndUnselectedOnesNeverRead) {
   RunResult result = Convert(holes);
   EXPECT_EQ(result.inserted, 2);
   EXPECT_EQ(sourceReads, 2);  // afresh for every selected hole
+  EXPECT_EQ(holes.countCalls, 1);  // the entries are counted once
   const auto rows = Rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].at("ソース位置"), "C:\\src\\H2\\");
