@@ -33,7 +33,7 @@ void Rename(const fs::path& from, const fs::path& to, const std::string& path) {
   std::error_code ec;
   fs::rename(from, to, ec);
   if (ec) {
-    throw Error("データベース " + path + " のファイル " + from.filename().string() + " を " +
+    throw Error("データベース「" + path + "」のファイル " + from.filename().string() + " を " +
                 to.filename().string() + " に名前を変えられません: " + ec.message());
   }
 }
@@ -42,7 +42,7 @@ void Remove(const fs::path& file, const std::string& path) {
   std::error_code ec;
   fs::remove(file, ec);
   if (ec) {
-    throw Error("データベース " + path + " の古いファイル " + file.filename().string() +
+    throw Error("データベース「" + path + "」の古いファイル " + file.filename().string() +
                 " を削除できません: " + ec.message());
   }
 }
@@ -114,7 +114,7 @@ void CreateBoringDatabase(std::string& folder, const std::string& fileName,
   const std::vector<Field> layout = BoringTableLayout(selection);
   const fs::path native = db.platform().ToNative(path);
   if (Exists(native)) {
-    throw DbError(DbError::Kind::Other, "データベース " + path + " は既に存在するため作成できません");
+    throw DbError(DbError::Kind::Other, "データベース「" + path + "」は既に存在するため作成できません");
   }
   // Built under a name of its own in the same folder and renamed into place
   // only when complete, so a failure never leaves a half-made database.
@@ -135,13 +135,13 @@ void CreateBoringDatabase(std::string& folder, const std::string& fileName,
     }
     // Closing the last connection moved everything into the file itself.
     if (Exists(WithSuffix(tempNative, "-wal"))) {
-      throw Error("データベース " + path + " を作成できません: 作成中のファイルを閉じきれません");
+      throw Error("データベース「" + path + "」を作成できません: 作成中のファイルを閉じきれません");
     }
     for (const char* suffix : kCompanions) {
       if (Exists(WithSuffix(native, suffix))) Remove(WithSuffix(native, suffix), path);
     }
     if (Exists(native)) {
-      throw DbError(DbError::Kind::Other, "データベース " + path + " は既に存在するため作成できません");
+      throw DbError(DbError::Kind::Other, "データベース「" + path + "」は既に存在するため作成できません");
     }
     Rename(tempNative, native, path);
   } catch (...) {

@@ -10,9 +10,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include "env/codepage.h"
 #include "env/errors.h"
@@ -304,16 +306,23 @@ void ValidateName(const std::string& name, const std::string& what) {
 
 namespace {
 
+std::string AsciiUpperText(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiUpper(c);
+  return out;
+}
+
 struct TableLayout {
   std::string name;  // as stored in the database
   std::vector<Field> fields;
+  // Position of each field by its name with a to z in upper case, as SQLite
+  // compares names.
+  std::unordered_map<std::string, size_t> positions;
 };
 
 const Field* FindField(const TableLayout& table, const std::string& name) {
-  for (const Field& f : table.fields) {
-    if (AsciiIEquals(f.Name, name)) return &f;
-  }
-  return nullptr;
+  auto it = table.positions.find(AsciiUpperText(name));
+  return it == table.positions.end() ? nullptr : &table.fields[it->second];
 }
 
 // One open SQLite connection with its prepared statements and the layouts of
@@ -373,38 +382,41 @@ class Connection {
     return result;
   }
 
-  // A prepared statement of the given shape, made once.
-  sqlite3_stmt* Statement(const std::string& key, const std::string& sql, const std::string& what) {
+  // A prepared statement of the given shape, made from the SQL text that
+  // `sql` gives the first time only.
+  sqlite3_stmt* Statement(const std::string& key, const std::function<std::string()>& sql,
+                          const std::string& what) {
     auto it = statements_.find(key);
     if (it != statements_.end()) return it->second;
     if (statements_.size() >= kMaxCachedStatements) DropStatements();
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(handle_, sql.c_str(), -1, &stmt, nullptr);
+    int rc = sqlite3_prepare_v2(handle_, sql().c_str(), -1, &stmt, nullptr);
     if (rc != SQLITE_OK) Raise(rc, what);
     statements_[key] = stmt;
     return stmt;
   }
 
   // The layout of a table, or nullptr when the database has no such table.
-  const TableLayout* Table(const std::string& name) {
+  std::shared_ptr<const TableLayout> Table(const std::string& name) {
     auto it = tables_.find(name);
-    if (it != tables_.end()) return &it->second;
+    if (it != tables_.end()) return it->second;
     sqlite3_stmt* find = Statement(
-        "schema", "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
+        "schema",
+        [] { return "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE"; },
         "テーブルの検索");
-    TableLayout layout;
+    auto layout = std::make_shared<TableLayout>();
     {
       Use use(find);
       sqlite3_bind_text(find, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
       int rc = sqlite3_step(find);
       if (rc == SQLITE_DONE) return nullptr;
       if (rc != SQLITE_ROW) Raise(rc, "テーブル「" + name + "」の検索");
-      layout.name = reinterpret_cast<const char*>(sqlite3_column_text(find, 0));
+      layout->name = reinterpret_cast<const char*>(sqlite3_column_text(find, 0));
     }
-    sqlite3_stmt* info = Statement("columns", "SELECT name, type FROM pragma_table_info(?1)",
-                                   "テーブルの検索");
+    sqlite3_stmt* info = Statement(
+        "columns", [] { return "SELECT name, type FROM pragma_table_info(?1)"; }, "テーブルの検索");
     Use use(info);
-    sqlite3_bind_text(info, 1, layout.name.data(), static_cast<int>(layout.name.size()),
+    sqlite3_bind_text(info, 1, layout->name.data(), static_cast<int>(layout->name.size()),
                       SQLITE_TRANSIENT);
     int rc;
     while ((rc = sqlite3_step(info)) == SQLITE_ROW) {
@@ -412,10 +424,12 @@ class Connection {
         const unsigned char* t = sqlite3_column_text(info, column);
         return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
       };
-      layout.fields.push_back(FieldFromDeclared(text(0), text(1)));
+      layout->positions.emplace(AsciiUpperText(text(0)), layout->fields.size());
+      layout->fields.push_back(FieldFromDeclared(text(0), text(1)));
     }
     if (rc != SQLITE_DONE) Raise(rc, "テーブル「" + name + "」のフィールドの読み込み");
-    return &tables_.emplace(name, std::move(layout)).first->second;
+    tables_[name] = layout;
+    return layout;
   }
 
   void ForgetTables() { tables_.clear(); }
@@ -456,7 +470,7 @@ class Connection {
   sqlite3* handle_ = nullptr;
   std::string path_;
   std::map<std::string, sqlite3_stmt*> statements_;
-  std::map<std::string, TableLayout> tables_;
+  std::map<std::string, std::shared_ptr<const TableLayout>> tables_;
 };
 
 // ---- Statement dialect ----------------------------------------------------
@@ -562,9 +576,12 @@ class Parser {
   void Expect(std::string_view word) {
     if (!Keyword(word)) Reject(std::string(word) + " がありません");
   }
-  // Position of the next occurrence of a keyword (any case) from here.
-  size_t FindFrom(std::string_view word, size_t from) const {
-    for (size_t i = from; i + word.size() <= s_.size(); ++i) {
+  // Position of the next occurrence of a keyword (any case) that ends
+  // before `limit`.
+  size_t FindFrom(std::string_view word, size_t from,
+                  size_t limit = std::string_view::npos) const {
+    limit = std::min(limit, s_.size());
+    for (size_t i = from; i + word.size() <= limit; ++i) {
       if (AsciiIEquals(s_.substr(i, word.size()), word)) return i;
     }
     return std::string_view::npos;
@@ -598,9 +615,8 @@ class Parser {
   Literal Value(std::string_view ends, bool endsAtWhere) {
     SkipSpaces();
     if (At('\'')) return Quoted();
-    size_t end = s_.find_first_of(ends, pos_);
-    if (endsAtWhere) end = std::min(end, FindFrom(" WHERE", pos_));
-    if (end == std::string_view::npos) end = s_.size();
+    size_t end = std::min(s_.find_first_of(ends, pos_), s_.size());
+    if (endsAtWhere) end = std::min(end, FindFrom(" WHERE", pos_, end));
     std::string_view raw = Trim(s_.substr(pos_, end - pos_));
     if (raw.empty()) Reject("値がありません");
     Literal v;
@@ -677,7 +693,7 @@ struct Database::Impl {
 
 struct Recordset::Impl {
   std::weak_ptr<Connection> conn;
-  TableLayout table;
+  std::shared_ptr<const TableLayout> table;
 };
 
 // ---- TableDef -------------------------------------------------------------
@@ -719,17 +735,19 @@ void Recordset::FindFirst(const std::string& criteria) {
   std::shared_ptr<Connection> conn = impl_ ? impl_->conn.lock() : nullptr;
   if (!conn) Fail(Kind::Other, "レコードセットかデータベースは閉じられています");
   Assignment a = ParseCriteria(criteria, conn->path());
-  const Field* field = FindField(impl_->table, a.field);
+  const std::string& t = impl_->table->name;
+  const Field* field = FindField(*impl_->table, a.field);
   if (!field) {
-    Fail(Kind::Rejected, "データベース「" + conn->path() + "」のテーブル「" + impl_->table.name +
+    Fail(Kind::Rejected, "データベース「" + conn->path() + "」のテーブル「" + t +
                              "」にフィールド「" + a.field + "」がありません");
   }
   Bound value = ConvertValue(*field, a.value, conn->path(), true);
-  const std::string& t = impl_->table.name;
   sqlite3_stmt* stmt = conn->Statement(
       "F\x1f" + t + "\x1f" + field->Name,
-      "SELECT 1 FROM " + QuoteId(t) + " WHERE " + QuoteId(field->Name) +
-          " = ?1 COLLATE NOCASE LIMIT 1",
+      [&] {
+        return "SELECT 1 FROM " + QuoteId(t) + " WHERE " + QuoteId(field->Name) +
+               " = ?1 COLLATE NOCASE LIMIT 1";
+      },
       "検索");
   Connection::Use use(stmt);
   conn->Bind(stmt, 1, value);
@@ -799,14 +817,14 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& table, int
   if (type != dbOpenSnapshot) {
     Fail(Kind::Other, "レコードセットの種類 " + std::to_string(type) + " には対応していません");
   }
-  const TableLayout* layout = conn.Table(table);
+  std::shared_ptr<const TableLayout> layout = conn.Table(table);
   if (!layout) {
     Fail(Kind::NoTable, "データベース「" + conn.path() + "」にテーブル「" + table + "」がありません");
   }
   std::unique_ptr<Recordset> rs(new Recordset());
   rs->impl_ = std::make_unique<Recordset::Impl>();
   rs->impl_->conn = impl_->conn;
-  rs->impl_->table = *layout;
+  rs->impl_->table = layout;
   rs->fields_.items_ = layout->fields;
   return rs;
 }
@@ -814,7 +832,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& table, int
 void Database::Execute(const std::string& sql) {
   Connection& conn = impl_->Open();
   ParsedStatement st = Parser(sql, conn.path()).Statement();
-  const TableLayout* table = conn.Table(st.table);
+  std::shared_ptr<const TableLayout> table = conn.Table(st.table);
   if (!table) {
     Fail(Kind::Rejected, "データベース「" + conn.path() + "」にテーブル「" + st.table + "」がありません");
   }
@@ -826,9 +844,11 @@ void Database::Execute(const std::string& sql) {
     }
     return *f;
   };
-  const std::string t = QuoteId(table->name);
+  // The fields the values go to, in statement order, and the values converted.
+  std::vector<const Field*> targets;
   std::vector<Bound> bound;
-  std::string key, text;
+  std::string key;
+  const Field* where = nullptr;
   if (st.insert) {
     if (st.values.size() != table->fields.size()) {
       Fail(Kind::Rejected, "データベース「" + conn.path() + "」への INSERT の値の数 " +
@@ -837,34 +857,47 @@ void Database::Execute(const std::string& sql) {
                                " と合いません");
     }
     key = "I\x1f" + table->name;
-    std::string columns, params;
-    for (size_t i = 0; i < st.values.size(); ++i) {
-      const Field& f = table->fields[i];
-      bound.push_back(ConvertValue(f, st.values[i].value, conn.path(), false));
-      columns += (i ? "," : "") + QuoteId(f.Name);
-      params += (i ? ",?" : "?") + std::to_string(i + 1);
-    }
-    text = "INSERT INTO " + t + " (" + columns + ") VALUES (" + params + ")";
+    for (const Field& f : table->fields) targets.push_back(&f);
   } else {
     key = "U\x1f" + table->name;
-    text = "UPDATE " + t + " SET ";
-    for (size_t i = 0; i < st.values.size(); ++i) {
-      const Field& f = field(st.values[i].field);
-      for (size_t j = 0; j < i; ++j) {
-        if (AsciiIEquals(st.values[j].field, f.Name)) {
-          Fail(Kind::Rejected, "データベース「" + conn.path() + "」への UPDATE で" + FieldText(f) +
-                                   "に二度代入しています");
-        }
+    std::vector<bool> assigned(table->fields.size());
+    for (const Assignment& a : st.values) {
+      const Field& f = field(a.field);
+      size_t position = static_cast<size_t>(&f - table->fields.data());
+      if (assigned[position]) {
+        Fail(Kind::Rejected, "データベース「" + conn.path() + "」への UPDATE で" + FieldText(f) +
+                                 "に二度代入しています");
       }
-      bound.push_back(ConvertValue(f, st.values[i].value, conn.path(), false));
+      assigned[position] = true;
+      targets.push_back(&f);
       key += "\x1f" + f.Name;
-      text += (i ? "," : "") + QuoteId(f.Name) + " = ?" + std::to_string(i + 1);
     }
-    const Field& w = field(st.where.field);
-    bound.push_back(ConvertValue(w, st.where.value, conn.path(), true));
-    key += "\x1fW\x1f" + w.Name;
-    text += " WHERE " + QuoteId(w.Name) + " = ?" + std::to_string(bound.size()) + " COLLATE NOCASE";
+    where = &field(st.where.field);
+    key += "\x1fW\x1f" + where->Name;
   }
+  for (size_t i = 0; i < targets.size(); ++i) {
+    bound.push_back(ConvertValue(*targets[i], st.values[i].value, conn.path(), false));
+  }
+  if (where) bound.push_back(ConvertValue(*where, st.where.value, conn.path(), true));
+  auto text = [&] {
+    std::string sql;
+    if (where) {
+      sql = "UPDATE " + QuoteId(table->name) + " SET ";
+      for (size_t i = 0; i < targets.size(); ++i) {
+        sql += (i ? "," : "") + QuoteId(targets[i]->Name) + " = ?" + std::to_string(i + 1);
+      }
+      sql += " WHERE " + QuoteId(where->Name) + " = ?" + std::to_string(bound.size()) +
+             " COLLATE NOCASE";
+    } else {
+      std::string columns, params;
+      for (size_t i = 0; i < targets.size(); ++i) {
+        columns += (i ? "," : "") + QuoteId(targets[i]->Name);
+        params += (i ? ",?" : "?") + std::to_string(i + 1);
+      }
+      sql = "INSERT INTO " + QuoteId(table->name) + " (" + columns + ") VALUES (" + params + ")";
+    }
+    return sql;
+  };
   // One statement in autocommit mode: applied completely or not at all.
   sqlite3_stmt* stmt = conn.Statement(key, text, "文の実行");
   Connection::Use use(stmt);

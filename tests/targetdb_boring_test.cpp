@@ -139,6 +139,23 @@ TEST_F(BoringTest, LayoutFollowsTheSelectedEntriesInOrder) {
   }
 }
 
+TEST_F(BoringTest, WorkedExampleStatementsFillTheirTable) {
+  Add("調査緯度", kKindInteger);
+  Add("孔口標高", kKindText, 20);
+  Add("ハンマ落下用具", kKindText, 20);
+  Create();
+  auto db = db_.Engine().Workspaces(0).OpenDatabase("C:\\dest\\SR-DATA.MDB");
+  db->Execute("INSERT INTO ボーリング VALUES( Null,35,41,0.0,'TP 12.5','X','D:\\SRC\\H1\\');");
+  const std::string sql = "SELECT typeof(調査緯度（度）), * FROM ボーリング";
+  const std::vector<std::string> row = {"integer|<null>|35|41|0.0|TP 12.5|X|D:\\SRC\\H1\\"};
+  EXPECT_EQ(Query(File(), sql), row);
+  Exec(File(), "UPDATE ボーリング SET 調査緯度（分） = 1, 孔口標高 = 'old'");
+  db->Execute(
+      "UPDATE ボーリング SET 調査緯度（度） = 35,調査緯度（分） = 41,調査緯度（秒） = 0.0,"
+      "孔口標高 = 'TP 12.5',ハンマ落下用具 = 'X' WHERE ソース位置 = 'D:\\SRC\\H1\\';");
+  EXPECT_EQ(Query(File(), sql), row);
+}
+
 TEST_F(BoringTest, NoSelectedEntryGivesTheTwoFixedFields) {
   Add("孔名", kKindText, 50, 0);
   Create();

@@ -197,15 +197,12 @@ class StatementTest : public DaoTest {
   std::unique_ptr<Database> db_;
 };
 
-TEST_F(StatementTest, WorkedExampleInsertsAndUpdates) {
+TEST_F(StatementTest, InsertFillsColumnsByPositionAndUpdateByName) {
   db_->Execute("INSERT INTO T VALUES( Null,35,41,0.0,'TP 12.5','X',' / / ','D:\\SRC\\H1\\');");
-  const std::string row = "<null>|i:35|i:41|r:0|t:TP 12.5|t:X|<null>|t:D:\\SRC\\H1\\";
-  EXPECT_EQ(All(), std::vector<std::string>{row});
-  RawDb(Native("t.db")).Exec("UPDATE T SET \"調査緯度（度）\" = 1, \"孔口標高\" = 'old'");
-  db_->Execute(
-      "UPDATE T SET 調査緯度（度） = 35,調査緯度（分） = 41,調査緯度（秒） = 0.0,"
-      "孔口標高 = 'TP 12.5',ハンマ落下用具 = 'X' WHERE ソース位置 = 'D:\\SRC\\H1\\';");
-  EXPECT_EQ(All(), std::vector<std::string>{row});
+  EXPECT_EQ(All(), std::vector<std::string>{"<null>|i:35|i:41|r:0|t:TP 12.5|t:X|<null>|t:D:\\SRC\\H1\\"});
+  db_->Execute("UPDATE T SET 調査日 = '1998/12/01',ハンマ落下用具 = Null,LINKCODE = 7 WHERE "
+               "ソース位置 = 'D:\\SRC\\H1\\';");
+  EXPECT_EQ(All(), std::vector<std::string>{"t:7|i:35|i:41|r:0|t:TP 12.5|<null>|t:1998-12-01|t:D:\\SRC\\H1\\"});
 }
 
 TEST_F(StatementTest, ValuesAreConvertedToTheFieldType) {
