@@ -12,6 +12,10 @@ class Error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The reason of a failed system call (an errno value) in Japanese, for the
+// end of a message: "アクセスが拒否されました" and the like.
+std::string SystemErrorText(int err);
+
 // A failure of the target database, with the reason the user must act on.
 class DbError : public Error {
  public:

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -18,7 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ErrnoText(int err) { return std::strerror(err); }
 
 // Closes a file descriptor when it goes out of scope.
 class Fd {
@@ -67,20 +65,20 @@ bool IsFileMissing(const Platform& platform, const std::string& path) {
       }
       throw Error("ファイル " + path + " のフォルダがありません");
     }
-    throw Error("ファイル " + path + " を調べられません: " + ErrnoText(err));
+    throw Error("ファイル " + path + " を調べられません: " + SystemErrorText(err));
   }
   if (S_ISDIR(st.st_mode)) {
     throw Error(path + " はファイルではなくフォルダです");
   }
   Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw Error("ファイル " + path + " を開けません: " + ErrnoText(errno));
+  if (fd.get() < 0) throw Error("ファイル " + path + " を開けません: " + SystemErrorText(errno));
   if (::fstat(fd.get(), &st) != 0) {
-    throw Error("ファイル " + path + " の長さを調べられません: " + ErrnoText(errno));
+    throw Error("ファイル " + path + " の長さを調べられません: " + SystemErrorText(errno));
   }
   fd.Close();
   if (st.st_size > 0) return false;
   if (::unlink(native.c_str()) != 0) {
-    throw Error("空のファイル " + path + " を削除できません: " + ErrnoText(errno));
+    throw Error("空のファイル " + path + " を削除できません: " + SystemErrorText(errno));
   }
   return true;
 }
@@ -88,14 +86,14 @@ bool IsFileMissing(const Platform& platform, const std::string& path) {
 std::string ReadFileBytes(const Platform& platform, const std::string& path) {
   fs::path native = platform.ToNative(path);
   Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw Error("ファイル " + path + " を開けません: " + ErrnoText(errno));
+  if (fd.get() < 0) throw Error("ファイル " + path + " を開けません: " + SystemErrorText(errno));
   std::string bytes;
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Error("ファイル " + path + " を読めません: " + ErrnoText(errno));
+      throw Error("ファイル " + path + " を読めません: " + SystemErrorText(errno));
     }
     if (n == 0) break;
     bytes.append(buffer, static_cast<size_t>(n));
@@ -122,7 +120,7 @@ void ReplaceFileAtomically(const Platform& platform, const std::string& path,
   for (int attempt = 0; attempt < 100 && tempFd < 0; ++attempt) {
     temp = folder / ("." + target.filename().string() + ".tmp" + std::to_string(rd()));
     tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (tempFd < 0 && errno != EEXIST) throw fail(ErrnoText(errno));
+    if (tempFd < 0 && errno != EEXIST) throw fail(SystemErrorText(errno));
   }
   if (tempFd < 0) throw fail("一時ファイルを作れません");
   Fd fd(tempFd);
@@ -134,26 +132,26 @@ void ReplaceFileAtomically(const Platform& platform, const std::string& path,
   };
 
   if (hadTarget && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
-    throw failAndRemove(ErrnoText(errno));
+    throw failAndRemove(SystemErrorText(errno));
   }
   size_t written = 0;
   while (written < bytes.size()) {
     ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw failAndRemove(ErrnoText(errno));
+      throw failAndRemove(SystemErrorText(errno));
     }
     written += static_cast<size_t>(n);
   }
-  if (::fsync(fd.get()) != 0) throw failAndRemove(ErrnoText(errno));
-  if (int err = fd.Close(); err != 0) throw failAndRemove(ErrnoText(err));
-  if (::rename(temp.c_str(), target.c_str()) != 0) throw failAndRemove(ErrnoText(errno));
+  if (::fsync(fd.get()) != 0) throw failAndRemove(SystemErrorText(errno));
+  if (int err = fd.Close(); err != 0) throw failAndRemove(SystemErrorText(err));
+  if (::rename(temp.c_str(), target.c_str()) != 0) throw failAndRemove(SystemErrorText(errno));
 
   // Make the rename itself durable.
   Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0 || ::fsync(dir.get()) != 0) {
     throw Error("ファイル " + path + " は書きましたが、フォルダへの反映を確定できません: " +
-                ErrnoText(errno));
+                SystemErrorText(errno));
   }
 }
 

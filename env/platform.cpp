@@ -1,11 +1,7 @@
 #include "env/platform.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <system_error>
 
 #include "env/errors.h"
@@ -22,7 +18,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string DriveName(char letter) { return std::string(1, letter) + ":"; }
 
-std::string Reason(const std::error_code& ec) { return ec.message(); }
+std::string Reason(const std::error_code& ec) { return SystemErrorText(ec.value()); }
 
 // Splits the folder part of a drive-form path at "\" and "/" into its names,
 // resolving "." and ".." on the way ("..", at the root, stays at the root).

@@ -71,6 +71,7 @@ TEST(FileOps, ReadFileBytesReadsEveryByteOrNamesTheFile) {
     FAIL() << "no Error";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("C:\\none.bin"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("ありません"), std::string::npos) << e.what();
   }
 }
 
