@@ -108,19 +108,18 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
   const char* failure = "データベースの確認に失敗しました。";
   try {
     if (IsDatabaseMissing(app.DestFolder, kDatabaseFileName, app.platform)) {
-      app.ui.SetHourglass(false);
-      view.OpenDatabaseCreation();
       result.outcome = ExecuteOutcome::DatabaseMissing;
-      return result;
+    } else {
+      view.SetMessageLine(kConverting);
+      app.MessageShown = 1;
+      failure = "データベースのフィールドの確認に失敗しました。";
+      MarkExistingFields(app.DestFolder, kDatabaseFileName, app.titles, app.db);
+      failure = "変換を中止しました。";
+      result.counts = ConvertHoles(app, holes, [&view] { return view.SourceText(); });
+      failure = "表題設定ファイルの保存に失敗しました。";
+      WriteTitleDb(app.titles, app.DestFolder, app.platform);
+      result.outcome = ExecuteOutcome::Converted;
     }
-    view.SetMessageLine(kConverting);
-    app.MessageShown = 1;
-    failure = "データベースのフィールドの確認に失敗しました。";
-    MarkExistingFields(app.DestFolder, kDatabaseFileName, app.titles, app.db);
-    failure = "変換を中止しました。";
-    result.counts = ConvertHoles(app, holes, [&view] { return view.SourceText(); });
-    failure = "表題設定ファイルの保存に失敗しました。";
-    WriteTitleDb(app.titles, app.DestFolder, app.platform);
   } catch (const std::exception& e) {
     { SlotCloser closer(app.db); }  // a database left open by the failure is closed
     app.ui.SetHourglass(false);
@@ -129,9 +128,14 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
     result.outcome = ExecuteOutcome::Failed;
     return result;
   }
+  if (result.outcome == ExecuteOutcome::DatabaseMissing) {
+    // The database menu command takes over; its own failures are its own.
+    app.ui.SetHourglass(false);
+    view.OpenDatabaseCreation();
+    return result;
+  }
   view.SetMessageLine(kConverted);
   app.ui.SetHourglass(false);
-  result.outcome = ExecuteOutcome::Converted;
   return result;
 }
 
