@@ -1,6 +1,8 @@
 // The conversion run over a real destination database.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "convert/run.h"
 #include "env/errors.h"
 #include "tests/convert_fixture.h"
@@ -92,6 +94,21 @@ TEST_F(Run, SelectedHolesInListOrderAndUnselectedOnesNeverRead) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].at("ソース位置"), "C:\\src\\H2\\");
   EXPECT_EQ(rows[1].at("ソース位置"), "C:\\src\\H10\\");
+}
+
+TEST_F(Run, AHoleWithoutItsSecondTitleFileConvertsWithDefaults) {
+  CreateDatabase();
+  WriteHole("H1");
+  std::filesystem::remove(dir / "C/src/H1/TITL02.TXT");
+  FakeHoles holes;
+  holes.Add("H1");
+  EXPECT_EQ(Convert(holes).inserted, 1);
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("孔口標高"), "   ");  // no code found, no elevation
+  EXPECT_EQ(rows[0].at("総削孔長"), "0.0");
+  EXPECT_EQ(rows[0].at("掘進角度"), "0");
+  EXPECT_EQ(rows[0].at("調査緯度（秒）"), "7.5");
 }
 
 TEST_F(Run, FailingAtTheThirdHoleKeepsTheFirstTwoAndClosesTheDatabase) {
