@@ -14,7 +14,8 @@ namespace {
 
 constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";  // U+3000
 
-// The translated names and the position of their list in CodeListFiles.
+// The names translated through the code lists, positions 0, 1 and 2 of
+// CodeListFiles.
 constexpr const char* kElevationName = "孔口標高";
 constexpr const char* kWaterLevelName = "孔内水位";
 constexpr const char* kHammerName = "ハンマ落下用具";
@@ -22,31 +23,32 @@ constexpr const char* kHammerName = "ハンマ落下用具";
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The longest prefix of `s` that reads as a number: sign, digits, an optional
-// fraction and an optional exponent (taken only when it has digits).
+// fraction and an optional exponent (taken only when it has digits); "0" when
+// the prefix has no digit.
 std::string LeadingNumber(const std::string& s) {
   size_t i = 0;
   std::string out;
+  auto takeDigits = [&] {
+    size_t count = 0;
+    for (; i < s.size() && IsDigit(s[i]); ++i, ++count) out += s[i];
+    return count;
+  };
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
     if (s[i] == '-') out += '-';
     ++i;
   }
-  size_t mantissaStart = out.size();
-  while (i < s.size() && IsDigit(s[i])) out += s[i++];
+  size_t digits = takeDigits();
   if (i < s.size() && s[i] == '.') {
     out += s[i++];
-    while (i < s.size() && IsDigit(s[i])) out += s[i++];
+    digits += takeDigits();
   }
-  bool hasDigits = false;
-  for (size_t j = mantissaStart; j < out.size(); ++j) hasDigits = hasDigits || IsDigit(out[j]);
-  if (!hasDigits) return "0";
+  if (digits == 0) return "0";
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    size_t j = i + 1;
-    std::string exponent = "e";
-    if (j < s.size() && (s[j] == '+' || s[j] == '-')) exponent += s[j++];
-    if (j < s.size() && IsDigit(s[j])) {
-      while (j < s.size() && IsDigit(s[j])) exponent += s[j++];
-      out += exponent;
-    }
+    const std::string mantissa = out;
+    ++i;
+    out += 'e';
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) out += s[i++];
+    if (takeDigits() == 0) out = mantissa;
   }
   return out;
 }
