@@ -1,0 +1,228 @@
+// The batch command on a platform of temporary folders: its refusals (exit
+// 1), its failures (exit 2), and conversion and creation (exit 0).
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "batch/batchcommand.h"
+#include "convert/exampledata.h"
+#include "env/codepage.h"
+#include "tests/support.h"
+
+namespace s2q {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+const std::string kNoHole = "変換元ﾎﾞｰﾘﾝｸﾞ孔名が選択されていません。";
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Drive C: holds holes\BH-0001 .. BH-0005, PATDAT\ and an empty map\; the
+// program folder holds the shipped catalogue, the system folder PatdatV5.ini.
+class BatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    facts_ = test::FactsOn(tmp_.path());
+    const char* source = std::getenv("S2Q_SOURCE_DIR");
+    ASSERT_NE(source, nullptr) << "run the tests through ctest";
+    catalogue_ = fs::path(source) / "data" / "TitleDb.TXT";
+    fs::copy_file(catalogue_, facts_.programFolder / "TitleDb.TXT");
+    WriteExampleHoles(C() / "holes", 5);
+    WriteExampleCodeLists(C() / "PATDAT");
+    WritePatdatIni(facts_.systemFolder, "C:\\PATDAT\\");
+    fs::create_directories(C() / "map");
+  }
+
+  fs::path C() const { return tmp_ / "C"; }
+  fs::path Database() const { return C() / "map" / "SR-DATA.MDB"; }
+  std::string CatalogueBytes() const { return test::ReadFile(facts_.programFolder / "TitleDb.TXT"); }
+
+  Outcome Run(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    int status = RunBatch(args, facts_, out, err);
+    return {status, out.str(), err.str()};
+  }
+
+  int Rows() const {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(Database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    int rows = -1;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM \"ボーリング\"", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+      rows = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+  }
+
+  TempDir tmp_;
+  PlatformFacts facts_;
+  fs::path catalogue_;
+};
+
+TEST_F(BatchTest, UsageErrorsAreRefusedAndHelpExplains) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"export"},
+      {"convert", "--dest"},
+      {"convert", "--dest", "C:\\map", "--dest", "C:\\map"},
+      {"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all", "BH-0001"},
+      {"convert", "--field", "事業名"},
+      {"create", "--dest", "C:\\map", "BH-0001"},
+      {"create", "--dest", "C:\\map", "--all"},
+      {"create", "--dest", "C:\\map", "--field"},
+  };
+  for (const auto& args : wrong) {
+    Outcome r = Run(args);
+    EXPECT_EQ(r.status, kExitRefused) << (args.empty() ? "(none)" : args[0]);
+    EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(Database()));
+
+  Outcome help = Run({"--help"});
+  EXPECT_EQ(help.status, kExitOk);
+  for (const char* word : {"convert", "create", "--dest", "--source", "--all", "--field", "PatdatV5.ini",
+                           "TitleDb.TXT", "XDG_CONFIG_HOME", "終了コード"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  EXPECT_EQ(Run({"create", "--help"}).out, help.out);
+}
+
+TEST_F(BatchTest, StartsOnlyWithPatdatAndReadableCatalogue) {
+  fs::remove(facts_.systemFolder / "PatdatV5.ini");
+  Outcome r = Run({"create", "--dest", "C:\\map"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find(" PATDAT の設定がありません."), std::string::npos) << r.err;
+
+  WritePatdatIni(facts_.systemFolder, "C:\\PATDAT\\");
+  test::WriteCp932(facts_.programFolder / "TitleDb.TXT", "\"\"\r\n1,5,\"ボーリング名\",64\r\n");
+  const std::string broken = CatalogueBytes();
+  r = Run({"create", "--dest", "C:\\map"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("TitleDb.TXT"), std::string::npos) << r.err;
+  EXPECT_EQ(CatalogueBytes(), broken);
+  EXPECT_FALSE(fs::exists(Database()));
+}
+
+TEST_F(BatchTest, ConvertRefusalsFollowTheExecuteRoad) {
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  const std::string catalogue = CatalogueBytes();
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"convert", "--source", "C:\\holes", "--all"}, "変換先ファイルが選択されていません。"},
+      {{"convert", "--dest", "map", "--source", "C:\\holes", "--all"}, "指定されたパスは正しくありません。"},
+      {{"convert", "--dest", "C:\\map", "--all"}, "変換元ファイルが選択されていません。"},
+      {{"convert", "--dest", "C:\\map", "--source", "C:\\ho*", "--all"},
+       "C:\\ho*: 指定されたパスは正しくありません。"},
+      {{"convert", "--dest", "C:\\map", "--source", "C:\\holes"}, kNoHole},
+      {{"convert", "--dest", "C:\\map", "--source", "C:\\nowhere", "--all"}, kNoHole},
+      {{"convert", "--dest", "C:\\map", "--source", "C:\\holes", "BH-0001", "BH-0099"}, "BH-0099"},
+      {{"convert", "--dest", "/outside/any/drive", "--source", "C:\\holes", "--all"}, "/outside/any/drive"},
+  };
+  for (const Case& c : cases) {
+    Outcome r = Run(c.args);
+    EXPECT_EQ(r.status, kExitRefused) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  // An unknown hole refuses the named holes that exist as well.
+  EXPECT_NE(Run(cases[6].args).err.find(kNoHole), std::string::npos);
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(CatalogueBytes(), catalogue);
+}
+
+TEST_F(BatchTest, DestinationWithoutDatabasePointsToCreate) {
+  Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("create --dest C:\\map\\"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Database()));
+}
+
+TEST_F(BatchTest, ConvertsInsertsThenUpdatesAndSavesTheDestination) {
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  // A native absolute path is taken in its drive form.
+  Outcome r = Run({"convert", "--dest", (C() / "map").string(), "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("新規 5 孔、更新 0 孔"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("変換が正常に終了しました。"), std::string::npos);
+  EXPECT_EQ(Rows(), 5);
+
+  r = Run({"convert", "--dest", "C:\\map", "--source", (C() / "holes").string(), "BH-0004", "BH-0002"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("新規 0 孔、更新 2 孔"), std::string::npos) << r.out;
+  EXPECT_EQ(Rows(), 5);
+
+  // Line 1 holds the destination; the entry lines are those shipped.
+  const std::string shipped = test::ReadFile(catalogue_);
+  const std::string saved = CatalogueBytes();
+  EXPECT_EQ(saved.substr(0, saved.find('\n') + 1), "\"C:\\map\\\"\r\n");
+  EXPECT_EQ(saved.substr(saved.find('\n')), shipped.substr(shipped.find('\n')));
+}
+
+TEST_F(BatchTest, CreateSelectsMandatoryAndNamedFieldsAndReplacesOnlyWhenTheyDiffer) {
+  Outcome r = Run({"create", "--dest", "C:\\map", "--field", "事業名", "--field", "存在しない項目"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("存在しない項目"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Database()));
+
+  r = Run({"create", "--dest", "C:\\map", "--field=事業名"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("作成しました"), std::string::npos) << r.out;
+  ASSERT_EQ(Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"}).status, kExitOk);
+  const std::string before = test::ReadFile(Database());
+
+  // The existing fields stay selected: the same request changes nothing.
+  r = Run({"create", "--dest", "C:\\map"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("変更していません"), std::string::npos) << r.out;
+  EXPECT_EQ(test::ReadFile(Database()), before);
+  EXPECT_EQ(Rows(), 5);
+
+  r = Run({"create", "--dest", "C:\\map", "--field", "調査会社"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("SR-DATA.MDB.bak"), std::string::npos) << r.out;
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(test::ReadFile(C() / "map" / "SR-DATA.MDB.bak"), before);
+}
+
+TEST_F(BatchTest, FailuresOfTheWorkExitWithTwo) {
+  // A destination that is not a database is left as it was.
+  test::WriteFile(Database(), "not a database\r\n");
+  Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_NE(r.err.find("SR-DATA.MDB"), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadFile(Database()), "not a database\r\n");
+  r = Run({"create", "--dest", "C:\\map"});
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_EQ(test::ReadFile(Database()), "not a database\r\n");
+
+  // A hole whose title file is not code page 932 stops the run there; the
+  // holes before it stay converted.
+  fs::remove(Database());
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  test::WriteFile(C() / "holes" / "BH-0003" / "TITL01.TXT", "\"B-3\",\x81\x20\r\n");
+  r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_NE(r.err.find("BH-0003"), std::string::npos) << r.err;
+  EXPECT_EQ(Rows(), 2);
+
+  // A destination folder that does not exist cannot get a database.
+  r = Run({"create", "--dest", "C:\\nowhere"});
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_FALSE(fs::exists(C() / "nowhere"));
+}
+
+}  // namespace
+}  // namespace s2q
