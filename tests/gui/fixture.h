@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTest>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -54,8 +55,9 @@ class Workbench {
   bool Start() {
     form = std::make_unique<Form1>(app);
     bool loaded = form->Form_Load();
-    if (loaded) form->show();
-    return loaded;
+    if (!loaded) return false;
+    form->show();
+    return QTest::qWaitForWindowExposed(form.get());
   }
 
   std::string Text(QLineEdit* box) const { return box->text().toStdString(); }
