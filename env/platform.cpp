@@ -108,7 +108,8 @@ Resolved Resolve(const Platform& platform, char currentDrive, const std::string&
 PlatformFacts HostPlatformFacts() {
   PlatformFacts facts;
   facts.drives['C'] = "/";
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+  // A relative $XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && fs::path(xdg).is_absolute()) {
     facts.systemFolder = xdg;
   } else if (const char* home = std::getenv("HOME"); home && *home) {
     facts.systemFolder = fs::path(home) / ".config";

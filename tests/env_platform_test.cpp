@@ -44,8 +44,10 @@ TEST(HostPlatform, OneDriveAndConfigFolders) {
   EXPECT_EQ(facts.systemFolder, tmp / "xdg");
   EXPECT_EQ(facts.programFolder, fs::canonical("/proc/self/exe").parent_path());
 
-  unsetenv("XDG_CONFIG_HOME");
   setenv("HOME", tmp.path().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", "relative/xdg", 1);
+  EXPECT_EQ(HostPlatformFacts().systemFolder, tmp / ".config");
+  unsetenv("XDG_CONFIG_HOME");
   facts = HostPlatformFacts();
   EXPECT_EQ(facts.systemFolder, tmp / ".config");
 
