@@ -184,6 +184,14 @@ TEST_F(Commands, ReadPatdatRefusesAMissingSettingOrFolder) {
   EXPECT_TRUE(ui.ended);
 
   ui = {};
+  test::WriteFile(ini, "[PATDAT]\r\n\x81\x20\r\n");  // not code page 932
+  EXPECT_FALSE(ReadPatdat(app));
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].icon, MsgIcon::Exclamation);
+  EXPECT_NE(ui.boxes[0].text.find("PatdatV5.ini"), std::string::npos) << ui.boxes[0].text;
+  EXPECT_TRUE(ui.ended);
+
+  ui = {};
   WriteCp932(ini, "[PATDAT]\r\n\"C:\\PATDAT\\\"\r\n");
   app.PatdatFolder.clear();
   EXPECT_TRUE(ReadPatdat(app));
