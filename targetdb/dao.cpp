@@ -300,11 +300,7 @@ void ValidateName(const std::string& name, const std::string& what) {
   }
 }
 
-}  // namespace
-
 // ---- Connection -----------------------------------------------------------
-
-namespace {
 
 std::string AsciiUpperText(std::string_view s) {
   std::string out(s);
