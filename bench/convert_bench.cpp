@@ -188,7 +188,9 @@ Figures Measure(int holes, const fs::path& catalogue) {
     for (int i = 0; i < app.titles.count; ++i) app.titles.entries[static_cast<size_t>(i)].SelectFlg = 1;
 
     const std::string source = "C:\\holes\\";
+    start = std::chrono::steady_clock::now();
     AllHoles list(platform.ListSubfolders(source));
+    std::printf("%6d holes: listed in %.2f s\n", holes, Seconds(start));
 
     start = std::chrono::steady_clock::now();
     FloorRun(app, source, list, root / "floor.db");
@@ -207,7 +209,9 @@ Figures Measure(int holes, const fs::path& catalogue) {
       (pass == 0 ? fig.insert : fig.update) = perHole;
     }
   }
+  start = std::chrono::steady_clock::now();
   fs::remove_all(root);
+  std::printf("%6d holes: removed in %.2f s\n", holes, Seconds(start));
 
   std::printf("%6d holes: floor %.3f ms/hole, insert %.3f ms/hole (%.2f x floor), "
               "update %.3f ms/hole (%.2f x floor), peak memory %.1f MB\n",
