@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QWindow>
 #include <string>
 
 #include "convert/commands.h"
@@ -58,6 +59,10 @@ Form2::Form2(AppState& app, QWidget* mainWindow, std::function<void()> clearMess
 
 void Form2::Show() {
   Form_Load();
+  // Kept above the main window by the window manager, without being its child
+  // (a child would be disabled with it).
+  create();
+  if (mainWindow_->windowHandle()) windowHandle()->setTransientParent(mainWindow_->windowHandle());
   show();
   raise();
   activateWindow();
