@@ -130,6 +130,7 @@ Platform::Platform(PlatformFacts facts) {
     if (!normal.has_filename() && normal != normal.root_path()) normal = normal.parent_path();
     facts_.drives[Upper(letter)] = normal;
   }
+  for (const auto& [letter, label] : facts.labels) facts_.labels[Upper(letter)] = label;
   facts_.systemFolder = facts.systemFolder;
   facts_.programFolder = facts.programFolder;
   for (const auto& entry : facts_.drives) {
@@ -183,6 +184,11 @@ fs::path Platform::DriveRoot(char letter) const {
     throw Error("ドライブ " + DriveName(letter) + " はありません");
   }
   return it->second;
+}
+
+std::string Platform::DriveLabel(char letter) const {
+  auto it = facts_.labels.find(Upper(letter));
+  return it != facts_.labels.end() ? it->second : DriveRoot(letter).string();
 }
 
 fs::path Platform::ToNative(const std::string& path) const {

@@ -16,6 +16,9 @@ struct PlatformFacts {
   // Drive letter (upper case) to native root folder. A drive whose root does
   // not exist is "not ready".
   std::map<char, std::filesystem::path> drives;
+  // Volume labels shown beside the letters; a drive without one shows its
+  // native root.
+  std::map<char, std::string> labels;
   // Native folders of the settings file PatdatV5.ini and of TitleDb.TXT.
   std::filesystem::path systemFolder;
   std::filesystem::path programFolder;
@@ -37,6 +40,7 @@ class Platform {
   bool HasDrive(char letter) const;        // either case
   bool IsDriveReady(char letter) const;    // in the table and its root exists
   std::filesystem::path DriveRoot(char letter) const;  // throws Error if absent
+  std::string DriveLabel(char letter) const;  // label, or the native root
 
   // Native path of a drive-form path. Accepts "\" and "/" as separators and
   // resolves the platform's relative forms against the current folders:

@@ -10,7 +10,7 @@ namespace s2q {
 DriveBox::DriveBox(Platform& platform, QWidget* parent) : QComboBox(parent), platform_(platform) {
   for (char letter : platform_.DriveLetters()) {
     std::string value = std::string(1, char(std::tolower(static_cast<unsigned char>(letter)))) +
-                        ": [" + platform_.DriveRoot(letter).string() + "]";
+                        ": [" + platform_.DriveLabel(letter) + "]";
     addItem(QString::fromStdString(value), QChar(letter));
   }
   setCurrentIndex(findData(QChar(platform_.CurrentDrive())));

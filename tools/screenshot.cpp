@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
 
   s2q::PlatformFacts facts;
   facts.drives['C'] = example;
+  facts.labels['C'] = "/";  // as on a real machine, whatever folder holds the example
   facts.systemFolder = example / "config";
   facts.programFolder = example / "bin";
   facts.startDrive = 'C';
