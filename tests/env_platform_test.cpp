@@ -56,7 +56,7 @@ TEST(HostPlatform, OneDriveAndConfigFolders) {
   std::string expected = "C:" + (tmp / ".config").string();
   std::replace(expected.begin(), expected.end(), '/', '\\');
   EXPECT_EQ(host.SystemFolder(), expected);
-  EXPECT_EQ(host.ToNative("C:\\work\\holes\\"), fs::path("/work/holes"));
+  EXPECT_EQ(host.ToNative("C:\\data\\holes\\"), fs::path("/data/holes"));
 }
 
 TEST(Platform, MapsDriveFormPathsOnSeveralDrives) {
