@@ -9,6 +9,7 @@
 #include "convert/commands.h"
 #include "env/errors.h"
 #include "targetdb/boringdb.h"
+#include "env/text.h"
 
 namespace s2q {
 
@@ -112,12 +113,6 @@ std::string DriveFormOf(const Platform& platform, const std::string& text) {
   return *form;
 }
 
-std::string Trimmed(const std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 class BatchHoleList : public HoleList {
  public:
   int Count() const override { return static_cast<int>(names.size()); }
@@ -158,7 +153,7 @@ class BatchExecuteView : public ExecuteView {
  private:
   void FillHoles() {
     listed_ = true;
-    const std::string folder = Trimmed(SourceText());
+    const std::string folder = TrimSpaces(SourceText());
     if (!app_.platform.FolderExists(folder)) {
       app_.ui.MsgBox("変換元フォルダ " + folder + " がありません。", MsgIcon::Exclamation);
       return;

@@ -6,6 +6,7 @@
 #include "env/errors.h"
 #include "env/platform.h"
 #include "env/ui.h"
+#include "env/text.h"
 
 namespace s2q {
 
@@ -22,19 +23,10 @@ size_t CharLength(const std::string& text, size_t pos) {
   return end - pos;
 }
 
-void TrimSpaces(std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) {
-    text.clear();
-    return;
-  }
-  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace
 
 bool CheckPath(std::string& path, Platform& platform, UserInterface& ui) {
-  TrimSpaces(path);
+  path = TrimSpaces(path);
 
   // Characters are counted as characters, not bytes, so that a first
   // character outside ASCII is one character like any other.

@@ -3,6 +3,7 @@
 #include "env/fileops.h"
 #include "env/platform.h"
 #include "env/seqfile.h"
+#include "env/text.h"
 
 namespace s2q {
 
@@ -12,15 +13,6 @@ std::string SettingsPath(const Platform& platform) {
   std::string folder = platform.SystemFolder();
   if (!folder.empty() && folder.back() == '\\') folder.pop_back();
   return folder + "\\PatdatV5.ini";
-}
-
-void TrimSpaces(std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) {
-    text.clear();
-    return;
-  }
-  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 }  // namespace
@@ -39,7 +31,7 @@ std::string ReadPatdatSetting(const Platform& platform) {
   // ignored.
   if (reader.AtEnd()) return {};
   std::string value = reader.ReadLineItems().front();
-  TrimSpaces(value);
+  value = TrimSpaces(value);
   return value;
 }
 
