@@ -94,13 +94,21 @@ void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
                         const Platform& platform) {
   const std::string path = JoinPath(folder, fileName);
   const fs::path native = platform.ToNative(path);
+  if (!Exists(native)) {
+    // Companions without their database belong to nothing; an older backup
+    // stays as it is, and none of them may end up beside it.
+    for (const char* suffix : kCompanions) {
+      if (Exists(WithSuffix(native, suffix))) Remove(WithSuffix(native, suffix), path);
+    }
+    return;
+  }
   const fs::path backup = WithSuffix(native, ".bak");
   // The companions of an older backup go first: beside the new backup they
   // would be read as part of it.
   for (const char* suffix : kCompanions) {
     if (Exists(WithSuffix(backup, suffix))) Remove(WithSuffix(backup, suffix), path);
   }
-  if (Exists(native)) Rename(native, backup, path);
+  Rename(native, backup, path);
   for (const char* suffix : kCompanions) {
     if (Exists(WithSuffix(native, suffix))) {
       Rename(WithSuffix(native, suffix), WithSuffix(backup, suffix), path);

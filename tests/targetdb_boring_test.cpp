@@ -223,6 +223,14 @@ TEST_F(BoringTest, ReplacementKeepsTheOldDatabaseAsBackup) {
   EXPECT_EQ(Query(File("SR-DATA.MDB.bak"), "SELECT 孔名 FROM ボーリング"),
             std::vector<std::string>{"一本目"});
   EXPECT_TRUE(IsDatabaseMissing(folder, kDatabaseFileName, platform_));
+  // With no database to keep, the backup and its log stay; a log left without
+  // its database is dropped, not put beside the backup.
+  test::WriteFile(File("SR-DATA.MDB.bak-journal"), "backup's journal");
+  test::WriteFile(File("SR-DATA.MDB-wal"), "orphaned log");
+  DeleteDatabaseFile(folder, kDatabaseFileName, platform_);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB.bak", "SR-DATA.MDB.bak-journal"}));
+  EXPECT_EQ(test::ReadFile(File("SR-DATA.MDB.bak-journal")), "backup's journal");
+  fs::remove(File("SR-DATA.MDB.bak-journal"));
 
   // Replaced again: the backup is the newer database; its log moves along.
   Add("孔数", kKindInteger);
