@@ -1,7 +1,8 @@
 #include "convert/valuerules.h"
 
 #include <charconv>
-#include <cmath>
+#include <clocale>
+#include <cstdlib>
 #include <string_view>
 
 #include "env/errors.h"
@@ -165,10 +166,11 @@ double NumericValue(const std::string& text) {
   double value = 0;
   const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
   if (result.ec == std::errc::result_out_of_range) {
-    // Too large becomes infinite, too small becomes zero, as a double would.
-    const bool tiny = number.find("e-") != std::string::npos;
-    value = tiny ? 0.0 : HUGE_VAL;
-    if (number.front() == '-') value = -value;
+    // Beyond the range of a double: too large becomes infinite, too small
+    // (with or without an exponent, "0.000…1") becomes zero, as strtod rounds;
+    // read in the C locale, whatever the program's locale says of decimals.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    value = strtod_l(number.c_str(), nullptr, cLocale);
   }
   return value;
 }

@@ -75,8 +75,11 @@ TEST(NumericValue, TextWithoutANumberIsZero) {
   EXPECT_EQ(NumericValue("-"), 0.0);
   EXPECT_EQ(NumericValue("."), 0.0);
   EXPECT_EQ(NumericValue("１"), 0.0);  // a full-width digit is no digit
+  // Beyond a double: too large is infinite, too small is 0, exponent or not.
   EXPECT_EQ(NumericValue("1e999"), HUGE_VAL);
+  EXPECT_EQ(NumericValue("-1" + std::string(400, '0')), -HUGE_VAL);
   EXPECT_EQ(NumericValue("1e-999"), 0.0);
+  EXPECT_EQ(NumericValue("0." + std::string(400, '0') + "1"), 0.0);
 }
 
 TEST_F(ValueRules, LookupComparesCodesAsNumbersAndTheFirstPairWins) {
