@@ -7,9 +7,10 @@
 
 #include "convert/appstate.h"
 #include "convert/commands.h"
+#include "env/checkpath.h"
 #include "env/errors.h"
-#include "targetdb/boringdb.h"
 #include "env/text.h"
+#include "targetdb/boringdb.h"
 
 namespace s2q {
 
@@ -104,13 +105,29 @@ Options ParseArgs(const std::vector<std::string>& args) {
   return o;
 }
 
-// A native absolute path ("/data/holes") becomes its drive form
-// ("C:\data\holes"); any other text is taken as a drive-form path as typed.
+// A native absolute path ("/data/holes", blanks around it allowed) becomes
+// its drive form ("C:\data\holes"); any other text is taken as a drive-form
+// path as typed.
 std::string DriveFormOf(const Platform& platform, const std::string& text) {
-  if (text.empty() || text[0] != '/') return text;
-  std::optional<std::string> form = platform.ToDriveForm(text);
-  if (!form) throw UsageError("パス " + text + " はどのドライブにも含まれていません。");
+  const std::string native = TrimSpaces(text);
+  if (native.empty() || native[0] != '/') return text;
+  std::optional<std::string> form = platform.ToDriveForm(native);
+  if (!form) throw UsageError("パス " + native + " はどのドライブにも含まれていません。");
   return *form;
+}
+
+// The text as a POSIX shell reads it back: in single quotes, so that the
+// backslashes of a drive-form path survive being pasted into a command line.
+std::string ShellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// A hole name as a shell's completion gives it ("BH-0001/") names the folder.
+std::string HoleName(std::string name) {
+  while (name.size() > 1 && (name.back() == '/' || name.back() == '\\')) name.pop_back();
+  return name;
 }
 
 class BatchHoleList : public HoleList {
@@ -133,7 +150,7 @@ class BatchExecuteView : public ExecuteView {
       : app_(app), options_(o), err_(err) {}
 
   std::string DestText() override { return options_.dest.value_or(""); }
-  std::string SourceText() override { return options_.source.value_or(""); }
+  std::string SourceText() override { return listed_ ? checkedSource_ : options_.source.value_or(""); }
   const HoleList& Holes() override {
     if (!listed_) FillHoles();
     return holes_;
@@ -145,15 +162,21 @@ class BatchExecuteView : public ExecuteView {
   void FocusAndSelectSource() override {}
   void OpenDatabaseCreation() override {
     app_.ui.MsgBox("変換先フォルダ " + app_.DestFolder + " にデータベース " + kDatabaseFileName +
-                       " がありません。先に " + kProgram + " create --dest " + app_.DestFolder +
+                       " がありません。先に " + kProgram + " create --dest " + ShellQuoted(app_.DestFolder) +
                        " で作成してください。",
                    MsgIcon::Exclamation);
   }
 
  private:
   void FillHoles() {
+    // The source has passed its check by now. The list and the run use the
+    // form the check gave it, as the window's folder browser would show it,
+    // so that " c:holes" reads and records the accepted c:\holes\ rather than
+    // a folder relative to the working folder.
+    checkedSource_ = options_.source.value_or("");
+    CheckPath(checkedSource_, app_.platform, app_.ui);
     listed_ = true;
-    const std::string folder = TrimSpaces(SourceText());
+    const std::string& folder = checkedSource_;
     if (!app_.platform.FolderExists(folder)) {
       app_.ui.MsgBox("変換元フォルダ " + folder + " がありません。", MsgIcon::Exclamation);
       return;
@@ -162,7 +185,8 @@ class BatchExecuteView : public ExecuteView {
     holes_.selected.assign(holes_.names.size(), options_.all);
     if (options_.all) return;
     bool allFound = true;
-    for (const std::string& hole : options_.holes) {
+    for (const std::string& given : options_.holes) {
+      const std::string hole = HoleName(given);
       auto it = std::find(holes_.names.begin(), holes_.names.end(), hole);
       if (it == holes_.names.end()) {
         app_.ui.MsgBox("変換元ﾎﾞｰﾘﾝｸﾞ孔 " + hole + " は変換元フォルダ " + folder + " にありません。",
@@ -180,6 +204,7 @@ class BatchExecuteView : public ExecuteView {
   const Options& options_;
   std::ostream& err_;
   BatchHoleList holes_;
+  std::string checkedSource_;
   bool listed_ = false;
 };
 
@@ -293,9 +318,10 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
   作成または作り直したときは TitleDb.TXT を保存します。
 
 パス:
-  フォルダはドライブ名付きで指定します (例: C:\data\holes)。"/" で始まる
-  フォルダ (例: /home/user/holes) はドライブ名付きの形に直して使います。
-  この環境ではドライブ C: が "/" です。
+  フォルダはドライブ名付きで指定します (例: C:\data\holes)。シェルでは "\" が
+  消えないように ' で囲みます (例: 'C:\data\holes')。"/" で始まるフォルダ
+  (例: /home/user/holes) はドライブ名付きの形に直して使います。この環境では
+  ドライブ C: が "/" です。
 
 設定:
   PatdatV5.ini   $XDG_CONFIG_HOME (未設定のときは ~/.config) にある設定ファイル。
@@ -312,8 +338,8 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
   2  処理の途中で失敗しました (失敗した孔より前の孔は変換済みです)。
 
 例:
-  stolvik2quarnix-batch create --dest C:\data\map --field 事業名 --field 調査会社
-  stolvik2quarnix-batch convert --dest C:\data\map --source C:\data\holes --all
+  stolvik2quarnix-batch create --dest 'C:\data\map' --field 事業名 --field 調査会社
+  stolvik2quarnix-batch convert --dest 'C:\data\map' --source 'C:\data\holes' --all
   stolvik2quarnix-batch convert --dest /data/map --source /data/holes BH-0001 BH-0002
 )";
 }

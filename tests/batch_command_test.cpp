@@ -91,7 +91,7 @@ TEST_F(BatchTest, UsageErrorsAreRefusedAndHelpExplains) {
   Outcome help = Run({"--help"});
   EXPECT_EQ(help.status, kExitOk);
   for (const char* word : {"convert", "create", "--dest", "--source", "--all", "--field", "PatdatV5.ini",
-                           "TitleDb.TXT", "XDG_CONFIG_HOME", "終了コード"})
+                           "TitleDb.TXT", "XDG_CONFIG_HOME", "終了コード", "--dest 'C:\\data\\map'"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   EXPECT_EQ(Run({"create", "--help"}).out, help.out);
 }
@@ -146,7 +146,8 @@ TEST_F(BatchTest, ConvertRefusalsFollowTheExecuteRoad) {
 TEST_F(BatchTest, DestinationWithoutDatabasePointsToCreate) {
   Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
   EXPECT_EQ(r.status, kExitRefused);
-  EXPECT_NE(r.err.find("create --dest C:\\map\\"), std::string::npos) << r.err;
+  // The suggested command survives a shell: the path is in single quotes.
+  EXPECT_NE(r.err.find("create --dest 'C:\\map\\'"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(Database()));
 }
 
@@ -159,9 +160,17 @@ TEST_F(BatchTest, ConvertsInsertsThenUpdatesAndSavesTheDestination) {
   EXPECT_NE(r.err.find("変換が正常に終了しました。"), std::string::npos);
   EXPECT_EQ(Rows(), 5);
 
-  r = Run({"convert", "--dest", "C:\\map", "--source", (C() / "holes").string(), "BH-0004", "BH-0002"});
+  r = Run({"convert", "--dest", "C:\\map", "--source", " " + (C() / "holes").string(), "BH-0004/", "BH-0002"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_NE(r.out.find("新規 0 孔、更新 2 孔"), std::string::npos) << r.out;
+  EXPECT_EQ(Rows(), 5);
+
+  // The run reads the folder the check accepted, not the text as typed
+  // (relative to the working folder, blanks and all): the holes match.
+  fs::current_path(C() / "map");
+  r = Run({"convert", "--dest", "C:\\map", "--source", " c:holes ", "BH-0001"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("新規 0 孔、更新 1 孔"), std::string::npos) << r.out;
   EXPECT_EQ(Rows(), 5);
 
   // Line 1 holds the destination; the entry lines are those shipped.
