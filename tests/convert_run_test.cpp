@@ -42,10 +42,12 @@ TEST_F(Run, InsertsThenUpdatesTheSameHoleInOneRow) {
   WriteHole("H1", "第一孔", "20.5");
   FakeHoles holes;
   holes.Add("H1");
+  holes.Add("H1");  // the second lookup finds the row the first one inserted
   RunResult first = Convert(holes);
   EXPECT_EQ(first.inserted, 1);
-  EXPECT_EQ(first.updated, 0);
+  EXPECT_EQ(first.updated, 1);
   EXPECT_EQ(app.db.BoringDb, nullptr);
+  holes.entries.pop_back();
 
   WriteHole("H1", "第一孔（再測）", "31.25");
   RunResult second = Convert(holes, "C:\\src\\");  // the same hole path
