@@ -8,6 +8,7 @@
 #include "env/errors.h"
 #include "env/fileops.h"
 #include "env/patdat.h"
+#include "env/text.h"
 #include "targetdb/boringdb.h"
 #include "targetdb/fieldmatch.h"
 
@@ -22,10 +23,6 @@ constexpr const char* kBadPath = "指定されたパスは正しくありませ�
 constexpr const char* kNoHole = "変換元ﾎﾞｰﾘﾝｸﾞ孔名が選択されていません。";
 constexpr const char* kConverting = "只今変換中！　しばらくお待ちください。";
 constexpr const char* kConverted = "変換が正常に終了しました。";
-
-bool IsBlankPath(const std::string& text) {
-  return text.find_first_not_of(' ') == std::string::npos;
-}
 
 }  // namespace
 
@@ -72,7 +69,7 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
   ExecuteResult result;
   // The checks, in order; each refusal empties the message line.
   app.DestFolder = view.DestText();
-  if (IsBlankPath(app.DestFolder)) {
+  if (TrimSpaces(app.DestFolder).empty()) {
     app.ui.MsgBox(kNoDest);
     view.SetMessageLine("");
     return result;
@@ -84,7 +81,7 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
     return result;
   }
   std::string source = view.SourceText();
-  if (IsBlankPath(source)) {
+  if (TrimSpaces(source).empty()) {
     app.ui.MsgBox(kNoSource);
     view.SetMessageLine("");
     return result;
