@@ -9,6 +9,7 @@
 #include "convert/commands.h"
 #include "env/checkpath.h"
 #include "env/errors.h"
+#include "env/fileops.h"
 #include "env/text.h"
 #include "targetdb/boringdb.h"
 
@@ -371,6 +372,14 @@ int RunBatch(const std::vector<std::string>& args, const PlatformFacts& facts,
     }
     // Start as the main window does.
     if (!ReadPatdat(app) || !LoadCatalogue(app)) return kExitRefused;
+    if (app.titles.count == 0) {
+      // The windows go on without a catalogue; a command has nothing to do.
+      std::string folder = platform.ProgramFolder();
+      app.ui.MsgBox("表題設定ファイル " + JoinPath(folder, kTitleDbFileName) +
+                        " に表題項目がないため、処理できません。",
+                    MsgIcon::Exclamation);
+      return kExitRefused;
+    }
     BuildFileNameLists(app);
     return options.command == "convert" ? Convert(app, options, out, err)
                                         : Create(app, options, out);

@@ -110,6 +110,12 @@ TEST_F(BatchTest, StartsOnlyWithPatdatAndReadableCatalogue) {
   EXPECT_NE(r.err.find("TitleDb.TXT"), std::string::npos) << r.err;
   EXPECT_EQ(CatalogueBytes(), broken);
   EXPECT_FALSE(fs::exists(Database()));
+
+  // Without a catalogue there is nothing to convert: refused, naming the file.
+  fs::remove(facts_.programFolder / "TitleDb.TXT");
+  r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("C:\\prog\\TitleDb.TXT"), std::string::npos) << r.err;
 }
 
 TEST_F(BatchTest, ConvertRefusalsFollowTheExecuteRoad) {
