@@ -104,6 +104,7 @@ Form1::~Form1() = default;
 
 bool Form1::Form_Load() {
   try {
+    adjustSize();  // the size the layout gives, not the default of a window never shown
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen->geometry();
     const float left = (float(area.width()) - float(width())) / 2.0f;

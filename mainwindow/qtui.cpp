@@ -13,6 +13,7 @@ void QtUi::MsgBox(const std::string& text, MsgIcon icon, const std::string& capt
   const std::string title = caption.empty() ? std::string(kProgramTitle) : caption;
   QMessageBox box(qicon, QString::fromStdString(title), QString::fromStdString(text),
                   QMessageBox::Ok, QApplication::activeWindow());
+  box.setTextFormat(Qt::PlainText);  // a folder name such as "<b>" is shown as it is
   // The box shows the ordinary arrow even while the hourglass is on.
   if (hourglass_) QApplication::setOverrideCursor(Qt::ArrowCursor);
   box.exec();

@@ -83,6 +83,14 @@ TEST_F(Dialog, MenuNeedsADestination) {
   EXPECT_TRUE(w.ui.boxes[0].caption.empty());
   EXPECT_EQ(w.form->dialog(), nullptr);
   EXPECT_TRUE(w.form->isEnabled());
+  // Blanks count as text here and become the destination without a path
+  // check; the database check then tells what is wrong.
+  w.form->Text1->setText("  ");
+  w.form->dbcreate->trigger();
+  ASSERT_EQ(w.ui.boxes.size(), 2u);
+  EXPECT_EQ(w.app.DestFolder, "  \\");
+  EXPECT_NE(w.ui.boxes[1].text.find("  \\SR-DATA.MDB"), std::string::npos) << w.ui.boxes[1].text;
+  EXPECT_TRUE(w.form->isEnabled());
 }
 
 TEST_F(Dialog, OpensWithTheMandatoryEntriesOverTheMainWindow) {

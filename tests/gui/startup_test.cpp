@@ -3,10 +3,15 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 
+#include "mainwindow/qtui.h"
 #include "tests/gui/fixture.h"
 
 namespace s2q::test {
@@ -119,6 +124,8 @@ TEST(Startup, CaptionsMenuAndPlacement) {
   EXPECT_EQ(f.menuBar()->actions()[0]->text(), "ﾃﾞｰﾀﾍﾞｰｽ(&D)");
   EXPECT_EQ(f.dbcreate->text(), "新規作成(&M)");
   EXPECT_EQ(f.centralWidget()->size(), QSize(606, 433));
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(f.pos(), QPoint((screen.width() - f.width()) / 2, (screen.height() - f.height()) / 2));
   EXPECT_EQ(f.List1->geometry(), QRect(193, 28, 167, 182));
   EXPECT_EQ(f.Frame1->geometry(), QRect(394, 87, 200, 223));
   // Text2 is above Text1; Execute is left of Exit.
@@ -131,6 +138,41 @@ TEST(Startup, CaptionsMenuAndPlacement) {
     while (!(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
     EXPECT_EQ(next, expected[i]) << i;
   }
+}
+
+TEST(Startup, MessageBoxesShowTheirTextWithOneOkButton) {
+  struct Seen {
+    QString title, text;
+    QMessageBox::Icon icon;
+    Qt::TextFormat format;
+    qsizetype buttons;
+  };
+  std::vector<Seen> seen;
+  // Reads the open box and closes it, from inside its own event loop.
+  auto closeNextBox = [&seen] {
+    QTimer::singleShot(0, [&seen] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(top);
+        if (!box || !box->isVisible()) continue;
+        seen.push_back({box->windowTitle(), box->text(), box->icon(), box->textFormat(), box->buttons().size()});
+        box->accept();
+      }
+    });
+  };
+  QtUi ui;
+  closeNextBox();
+  ui.MsgBox("フォルダ C:\\<b>x</b> がありません。", MsgIcon::Exclamation);
+  closeNextBox();
+  ui.MsgBox("指定されたパスは正しくありません。", MsgIcon::None, "C:\\a*b");
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].title.toStdString(), FullTitle());
+  EXPECT_EQ(seen[0].text, "フォルダ C:\\<b>x</b> がありません。");
+  EXPECT_EQ(seen[0].format, Qt::PlainText);
+  EXPECT_EQ(seen[0].icon, QMessageBox::Warning);
+  EXPECT_EQ(seen[1].title, "C:\\a*b");
+  EXPECT_EQ(seen[1].icon, QMessageBox::NoIcon);
+  EXPECT_EQ(seen[0].buttons, 1);
+  EXPECT_EQ(seen[1].buttons, 1);
 }
 
 TEST(Startup, JapaneseFontRendersKanji) {
