@@ -15,7 +15,8 @@ namespace s2q {
 // - A quoted item is the text between its quotes. A quote that is never
 //   closed ends at the end of its line, not of the file. Blanks after the
 //   closing quote are skipped; anything else up to the next comma or line end
-//   is appended to the item as written, so nothing is lost.
+//   is appended to the item as written (less its trailing blanks), so nothing
+//   is lost.
 // - A comma always separates two items: "a,b," is three items, the last one
 //   empty, and a comma before a line end gives an empty item there.
 // - A blank line inside the file is one empty item. Blank lines and blanks at
