@@ -1,13 +1,11 @@
 #include "convert/valuerules.h"
 
-#include <charconv>
-#include <clocale>
-#include <cstdlib>
 #include <string_view>
 
 #include "env/errors.h"
 #include "env/fileops.h"
 #include "env/seqfile.h"
+#include "env/text.h"
 
 namespace s2q {
 
@@ -114,40 +112,13 @@ std::string TextFragment(const TitleEntry& entry, int index, const ValueSources&
   return QuoteText(v);
 }
 
-// A decimal number, spaces around it allowed: [+-]digits[.digits][e[+-]digits].
-bool IsPlainNumber(std::string_view s) {
-  auto skip = [&s](auto pred) {
-    size_t n = 0;
-    while (n < s.size() && pred(s[n])) ++n;
-    s.remove_prefix(n);
-    return n;
-  };
-  auto isSpace = [](char c) { return c == ' '; };
-  auto isSign = [](char c) { return c == '+' || c == '-'; };
-  skip(isSpace);
-  if (!s.empty() && isSign(s.front())) s.remove_prefix(1);
-  size_t digits = skip(IsDigit);
-  if (!s.empty() && s.front() == '.') {
-    s.remove_prefix(1);
-    digits += skip(IsDigit);
-  }
-  if (digits == 0) return false;
-  if (!s.empty() && (s.front() == 'e' || s.front() == 'E')) {
-    s.remove_prefix(1);
-    if (!s.empty() && isSign(s.front())) s.remove_prefix(1);
-    if (skip(IsDigit) == 0) return false;
-  }
-  skip(isSpace);
-  return s.empty();
-}
-
 // A numeric cell stands unquoted in the statement, so anything but a number
 // would change the statement itself (a quoted title item may hold commas and
 // quotes); such a value is refused with the entry's name.
 std::string NumberOr(const std::string& cell, const char* replacement, const TitleEntry& entry,
                      int index) {
   if (IsBlank(cell)) return replacement;
-  if (!IsPlainNumber(cell)) {
+  if (!IsDecimalNumber(TrimSpaces(cell))) {
     throw Error(EntryLabel(entry, index) + " の値「" + cell + "」は数値ではありません。");
   }
   return cell;
@@ -162,17 +133,7 @@ double NumericValue(const std::string& text) {
   for (char c : text) {
     if (c != ' ' && c != '\t' && c != '\n') compact += c;
   }
-  const std::string number = LeadingNumber(compact);
-  double value = 0;
-  const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (result.ec == std::errc::result_out_of_range) {
-    // Beyond the range of a double: too large becomes infinite, too small
-    // (with or without an exponent, "0.000…1") becomes zero, as strtod rounds;
-    // read in the C locale, whatever the program's locale says of decimals.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    value = strtod_l(number.c_str(), nullptr, cLocale);
-  }
-  return value;
+  return DecimalValue(LeadingNumber(compact));
 }
 
 std::string LookupCode(const std::string& codeValue, const std::string& fileName,

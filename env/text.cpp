@@ -1,11 +1,50 @@
 #include "env/text.h"
 
+#include <charconv>
+#include <clocale>
+#include <cstdlib>
+
 namespace s2q {
 
 std::string TrimSpaces(std::string_view text) {
   size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
   return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+
+bool IsDecimalNumber(std::string_view s) {
+  size_t i = 0;
+  auto digits = [&] {
+    size_t start = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    return i - start;
+  };
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  size_t mantissa = digits();
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == s.size();
+}
+
+double DecimalValue(std::string_view text) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
+  double value = 0;
+  auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec == std::errc::result_out_of_range) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    value = strtod_l(std::string(text).c_str(), nullptr, cLocale);
+  }
+  return negative ? -value : value;
 }
 
 }  // namespace s2q

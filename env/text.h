@@ -8,4 +8,13 @@ namespace s2q {
 // platform's own trimming of paths and settings).
 std::string TrimSpaces(std::string_view text);
 
+// Whether the text is a decimal number and nothing else:
+// [+-] digits [. digits] [e [+-] digits] (no blanks, no "inf", no hex).
+bool IsDecimalNumber(std::string_view text);
+// The value of a decimal number text, read in the C locale whatever the
+// program's locale says of decimal signs, and rounded as strtod rounds: a
+// number beyond the double range is infinite when too large and zero when too
+// small. An empty text is 0.
+double DecimalValue(std::string_view text);
+
 }  // namespace s2q

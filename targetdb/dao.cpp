@@ -19,6 +19,7 @@
 #include "env/codepage.h"
 #include "env/errors.h"
 #include "env/platform.h"
+#include "env/text.h"
 #include "targetdb/boringdb.h"
 
 namespace s2q {
@@ -83,48 +84,12 @@ struct Bound {
   std::string text;
 };
 
-// A decimal number: [+-] digits [. digits] [e [+-] digits]; nothing else
-// (no hexadecimal, no "inf" or "nan").
-bool IsNumberText(std::string_view s) {
-  size_t i = 0;
-  auto digits = [&] {
-    size_t start = i;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-    return i - start;
-  };
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  size_t whole = digits();
-  size_t fraction = 0;
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    fraction = digits();
-  }
-  if (whole + fraction == 0) return false;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    if (digits() == 0) return false;
-  }
-  return i == s.size();
-}
-
-// The value of a number text; infinite when it is beyond the double range.
+// The value of a number text (blanks around it allowed); infinite when it is
+// beyond the double range.
 std::optional<double> ParseNumber(std::string_view s) {
   s = Trim(s);
-  if (!IsNumberText(s)) return std::nullopt;
-  bool negative = s.front() == '-';
-  if (s.front() == '+' || s.front() == '-') s.remove_prefix(1);
-  double value = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (ec == std::errc::result_out_of_range) {
-    // Beyond the double range: too large, or (a negative exponent) so small
-    // that it is 0 for every field type.
-    size_t exponent = s.find_first_of("eE");
-    value = exponent != std::string_view::npos && s[exponent + 1] == '-' ? 0.0 : HUGE_VAL;
-  } else if (ec != std::errc() || end != s.data() + s.size()) {
-    return std::nullopt;
-  }
-  return negative ? -value : value;
+  if (!IsDecimalNumber(s)) return std::nullopt;
+  return DecimalValue(s);
 }
 
 // Reads a date text "y/m/d" into `iso` as "YYYY-MM-DD", or leaves `iso`
@@ -618,7 +583,7 @@ class Parser {
     Literal v;
     if (AsciiIEquals(raw, "Null")) {
       v.type = Literal::Type::Null;
-    } else if (IsNumberText(raw)) {
+    } else if (IsDecimalNumber(raw)) {
       v.type = Literal::Type::Number;
       v.text = std::string(raw);
     } else {
