@@ -151,10 +151,11 @@ CreateOutcome CreateOrReplaceDatabase(AppState& app) {
     if (CheckTableFields(app.DestFolder, kDatabaseFileName, app.titles, app.db) != 1) {
       return CreateOutcome::Unchanged;
     }
-    DeleteDatabaseFile(app.DestFolder, kDatabaseFileName, app.platform);
+    ReplaceBoringDatabase(app.DestFolder, kDatabaseFileName, app.titles, app.db);
     outcome = CreateOutcome::Replaced;
+  } else {
+    CreateBoringDatabase(app.DestFolder, kDatabaseFileName, app.titles, app.db);
   }
-  CreateBoringDatabase(app.DestFolder, kDatabaseFileName, app.titles, app.db);
   WriteTitleDb(app.titles, app.DestFolder, app.platform);
   return outcome;
 }

@@ -116,27 +116,23 @@ void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
   }
 }
 
-void CreateBoringDatabase(std::string& folder, const std::string& fileName,
-                          const TitleSelection& selection, DbState& db) {
-  const std::string path = JoinPath(folder, fileName);
-  const std::vector<Field> layout = BoringTableLayout(selection);
-  const fs::path native = db.platform().ToNative(path);
-  if (Exists(native)) {
-    throw DbError(DbError::Kind::Other, "データベース「" + path + "」は既に存在するため作成できません");
-  }
-  // Built under a name of its own in the same folder and renamed into place
-  // only when complete, so a failure never leaves a half-made database.
+namespace {
+
+// Builds the database laid out from `layout` under a name of its own beside
+// `native` and returns that file; nothing of it is left on a failure.
+fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& fileName,
+                                 const std::string& path, const fs::path& native,
+                                 const std::vector<Field>& layout, DbState& db) {
   std::string tempName;
   for (int n = 0;; ++n) {
     tempName = fileName + "." + std::to_string(::getpid()) + "-" + std::to_string(n) + ".tmp";
     if (!Exists(native.parent_path() / tempName)) break;
   }
-  const std::string tempPath = folder + tempName;
   const fs::path tempNative = native.parent_path() / tempName;
   try {
     {
       SlotCloser closer(db);
-      db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(tempPath, kDbLocale);
+      db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(folder + tempName, kDbLocale);
       TableDef table = db.BoringDb->CreateTableDef(kBoringTable);
       for (const Field& f : layout) table.Fields().Append(table.CreateField(f.Name, f.Type, f.Size));
       db.BoringDb->TableDefs().Append(table);
@@ -145,6 +141,18 @@ void CreateBoringDatabase(std::string& folder, const std::string& fileName,
     if (Exists(WithSuffix(tempNative, "-wal"))) {
       throw Error("データベース「" + path + "」を作成できません: 作成中のファイルを閉じきれません");
     }
+  } catch (...) {
+    RemoveQuietly(tempNative);
+    for (const char* suffix : kCompanions) RemoveQuietly(WithSuffix(tempNative, suffix));
+    throw;
+  }
+  return tempNative;
+}
+
+// Renames the finished database into place; companions left at that name
+// without their database belong to nothing and go first.
+void MoveIntoPlace(const fs::path& tempNative, const fs::path& native, const std::string& path) {
+  try {
     for (const char* suffix : kCompanions) {
       if (Exists(WithSuffix(native, suffix))) Remove(WithSuffix(native, suffix), path);
     }
@@ -154,9 +162,36 @@ void CreateBoringDatabase(std::string& folder, const std::string& fileName,
     Rename(tempNative, native, path);
   } catch (...) {
     RemoveQuietly(tempNative);
-    for (const char* suffix : kCompanions) RemoveQuietly(WithSuffix(tempNative, suffix));
     throw;
   }
+}
+
+}  // namespace
+
+void CreateBoringDatabase(std::string& folder, const std::string& fileName,
+                          const TitleSelection& selection, DbState& db) {
+  const std::string path = JoinPath(folder, fileName);
+  const std::vector<Field> layout = BoringTableLayout(selection);
+  const fs::path native = db.platform().ToNative(path);
+  if (Exists(native)) {
+    throw DbError(DbError::Kind::Other, "データベース「" + path + "」は既に存在するため作成できません");
+  }
+  MoveIntoPlace(BuildUnderTemporaryName(folder, fileName, path, native, layout, db), native, path);
+}
+
+void ReplaceBoringDatabase(std::string& folder, const std::string& fileName,
+                           const TitleSelection& selection, DbState& db) {
+  const std::string path = JoinPath(folder, fileName);
+  const std::vector<Field> layout = BoringTableLayout(selection);
+  const fs::path native = db.platform().ToNative(path);
+  const fs::path tempNative = BuildUnderTemporaryName(folder, fileName, path, native, layout, db);
+  try {
+    DeleteDatabaseFile(folder, fileName, db.platform());
+  } catch (...) {
+    RemoveQuietly(tempNative);
+    throw;
+  }
+  MoveIntoPlace(tempNative, native, path);
 }
 
 }  // namespace s2q

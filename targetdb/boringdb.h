@@ -29,5 +29,11 @@ void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
 // built under a temporary name and renamed into place only when complete.
 void CreateBoringDatabase(std::string& folder, const std::string& fileName,
                           const TitleSelection& selection, DbState& db);
+// Replaces an existing database by a new, empty one laid out from the
+// selection: the new database is built first, then the old one is moved aside
+// to "<name>.bak" and the new one renamed into place. A failure while building
+// leaves the old database as it was.
+void ReplaceBoringDatabase(std::string& folder, const std::string& fileName,
+                           const TitleSelection& selection, DbState& db);
 
 }  // namespace s2q

@@ -243,6 +243,30 @@ TEST_F(BoringTest, ReplacementKeepsTheOldDatabaseAsBackup) {
             std::vector<std::string>{"二本目|3"});
 }
 
+TEST_F(BoringTest, ReplacementBuildsTheNewDatabaseBeforeTheOldGoesAside) {
+  Add("孔名", kKindText, 50);
+  Create();
+  Exec(File(), "INSERT INTO ボーリング VALUES (NULL, '一本目', 'C:\\H1\\')");
+  const std::string before = test::ReadFile(File());
+
+  // A layout that cannot be built leaves the old database where it was.
+  Add("孔名", kKindText, 20);  // duplicate field name
+  std::string folder = "C:\\dest";
+  EXPECT_THROW(ReplaceBoringDatabase(folder, kDatabaseFileName, sel_, db_), DbError);
+  EXPECT_EQ(db_.BoringDb, nullptr);
+  EXPECT_EQ(Files(), std::vector<std::string>{kDatabaseFileName});
+  EXPECT_EQ(test::ReadFile(File()), before);
+
+  sel_.entries[1].FieldName = "孔数";
+  sel_.entries[1].FieldKind = kKindInteger;
+  ReplaceBoringDatabase(folder, kDatabaseFileName, sel_, db_);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB", "SR-DATA.MDB.bak"}));
+  EXPECT_EQ(Query(File("SR-DATA.MDB.bak"), "SELECT 孔名 FROM ボーリング"),
+            std::vector<std::string>{"一本目"});
+  EXPECT_TRUE(Query(File(), "SELECT * FROM ボーリング").empty());
+  EXPECT_EQ(Check(), 0);
+}
+
 TEST_F(BoringTest, CreatedTableMatchesItsSelectionBothWays) {
   Add("孔名", kKindText, 50);
   Add("調査緯度", kKindInteger);
