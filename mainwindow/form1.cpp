@@ -20,7 +20,6 @@
 #include "mainwindow/toolkit.h"
 #include "selectdialog/form2.h"
 #include "targetdb/boringdb.h"
-#include "targetdb/fieldmatch.h"
 
 namespace s2q {
 
@@ -164,22 +163,13 @@ void Form1::dbcreate_Click() {
   }
   app_.DestFolder = Text1->text().toStdString();
   try {
-    if (IsDatabaseMissing(app_.DestFolder, kDatabaseFileName, app_.platform)) {
-      SetDefaultSelection(app_.titles);
-    } else {
-      MarkExistingFields(app_.DestFolder, kDatabaseFileName, app_.titles, app_.db);
-      SelectFlg_Default();
-    }
+    PrepareSelectionForDialog(app_);
   } catch (const std::exception& e) {
     CommandFailed("データベースの確認に失敗しました。", e);
     return;
   }
   if (!form2_) form2_ = std::make_unique<Form2>(app_, this, [this] { SetMessageLine(""); });
   form2_->Show();
-}
-
-void Form1::SelectFlg_Default() {
-  SelectMandatoryEntries(app_.titles);
 }
 
 void Form1::Drive1_Change() {

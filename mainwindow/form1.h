@@ -53,7 +53,6 @@ class Form1 : public QMainWindow, private ExecuteView {
   void Drive2_Change();
   void Dir2_Change();
   void Picture1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, int x, int y);
-  void SelectFlg_Default();
 
   // The title selection dialog, once the database menu has opened it.
   Form2* dialog() const { return form2_.get(); }
