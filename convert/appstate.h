@@ -7,7 +7,7 @@
 #include "convert/titletable.h"
 #include "env/platform.h"
 #include "env/ui.h"
-#include "targetdb/dao.h"
+#include "targetdb/dbstate.h"
 #include "targetdb/titledb.h"
 
 namespace s2q {

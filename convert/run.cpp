@@ -59,8 +59,7 @@ RunResult ConvertHoles(AppState& app, const HoleList& holes,
                             : std::string()));
     }
   }
-  app.db.BoringDb->Close();
-  app.db.BoringDb.reset();
+  closer.Close();
   return result;
 }
 

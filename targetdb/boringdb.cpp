@@ -15,10 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The files SQLite keeps beside a database while it is open or after a crash.
-// They belong to the database of the same name: one left beside another
-// database file would be read as part of it.
-constexpr const char* kCompanions[] = {"-wal", "-shm", "-journal"};
+// The files a storage keeps beside a database while it is open or after a
+// crash. They belong to the database of the same name: one left beside
+// another database file would be read as part of it.
+const std::vector<std::string>& Companions() {
+  static const std::vector<std::string> suffixes = AllCompanionSuffixes();
+  return suffixes;
+}
 
 fs::path WithSuffix(const fs::path& path, const std::string& suffix) {
   return fs::path(path.string() + suffix);
@@ -97,7 +100,7 @@ void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
   if (!Exists(native)) {
     // Companions without their database belong to nothing; an older backup
     // stays as it is, and none of them may end up beside it.
-    for (const char* suffix : kCompanions) {
+    for (const std::string& suffix : Companions()) {
       if (Exists(WithSuffix(native, suffix))) Remove(WithSuffix(native, suffix), path);
     }
     return;
@@ -105,11 +108,11 @@ void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
   const fs::path backup = WithSuffix(native, ".bak");
   // The companions of an older backup go first: beside the new backup they
   // would be read as part of it.
-  for (const char* suffix : kCompanions) {
+  for (const std::string& suffix : Companions()) {
     if (Exists(WithSuffix(backup, suffix))) Remove(WithSuffix(backup, suffix), path);
   }
   Rename(native, backup, path);
-  for (const char* suffix : kCompanions) {
+  for (const std::string& suffix : Companions()) {
     if (Exists(WithSuffix(native, suffix))) {
       Rename(WithSuffix(native, suffix), WithSuffix(backup, suffix), path);
     }
@@ -121,7 +124,7 @@ namespace {
 // Builds the database laid out from `layout` under a name of its own beside
 // `native` and returns that file; nothing of it is left on a failure.
 fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& fileName,
-                                 const std::string& path, const fs::path& native,
+                                 const fs::path& native,
                                  const std::vector<Field>& layout, DbState& db) {
   std::string tempName;
   for (int n = 0;; ++n) {
@@ -130,20 +133,16 @@ fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& f
   }
   const fs::path tempNative = native.parent_path() / tempName;
   try {
-    {
-      SlotCloser closer(db);
-      db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(folder + tempName, kDbLocale);
-      TableDef table = db.BoringDb->CreateTableDef(kBoringTable);
-      for (const Field& f : layout) table.Fields().Append(table.CreateField(f.Name, f.Type, f.Size));
-      db.BoringDb->TableDefs().Append(table);
-    }
-    // Closing the last connection moved everything into the file itself.
-    if (Exists(WithSuffix(tempNative, "-wal"))) {
-      throw Error("データベース「" + path + "」を作成できません: 作成中のファイルを閉じきれません");
-    }
+    SlotCloser closer(db);
+    db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(folder + tempName, kDbLocale,
+                                                           db.createFormat);
+    TableDef table = db.BoringDb->CreateTableDef(kBoringTable);
+    for (const Field& f : layout) table.Fields().Append(table.CreateField(f.Name, f.Type, f.Size));
+    db.BoringDb->TableDefs().Append(table);
+    closer.Close();
   } catch (...) {
     RemoveQuietly(tempNative);
-    for (const char* suffix : kCompanions) RemoveQuietly(WithSuffix(tempNative, suffix));
+    for (const std::string& suffix : Companions()) RemoveQuietly(WithSuffix(tempNative, suffix));
     throw;
   }
   return tempNative;
@@ -153,7 +152,7 @@ fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& f
 // without their database belong to nothing and go first.
 void MoveIntoPlace(const fs::path& tempNative, const fs::path& native, const std::string& path) {
   try {
-    for (const char* suffix : kCompanions) {
+    for (const std::string& suffix : Companions()) {
       if (Exists(WithSuffix(native, suffix))) Remove(WithSuffix(native, suffix), path);
     }
     if (Exists(native)) {
@@ -176,7 +175,7 @@ void CreateBoringDatabase(std::string& folder, const std::string& fileName,
   if (Exists(native)) {
     throw DbError(DbError::Kind::Other, "データベース「" + path + "」は既に存在するため作成できません");
   }
-  MoveIntoPlace(BuildUnderTemporaryName(folder, fileName, path, native, layout, db), native, path);
+  MoveIntoPlace(BuildUnderTemporaryName(folder, fileName, native, layout, db), native, path);
 }
 
 void ReplaceBoringDatabase(std::string& folder, const std::string& fileName,
@@ -184,7 +183,7 @@ void ReplaceBoringDatabase(std::string& folder, const std::string& fileName,
   const std::string path = JoinPath(folder, fileName);
   const std::vector<Field> layout = BoringTableLayout(selection);
   const fs::path native = db.platform().ToNative(path);
-  const fs::path tempNative = BuildUnderTemporaryName(folder, fileName, path, native, layout, db);
+  const fs::path tempNative = BuildUnderTemporaryName(folder, fileName, native, layout, db);
   try {
     DeleteDatabaseFile(folder, fileName, db.platform());
   } catch (...) {

@@ -5,14 +5,11 @@
 #include <vector>
 
 #include "targetdb/dao.h"
+#include "targetdb/dbstate.h"
+#include "targetdb/names.h"
 #include "targetdb/titledb.h"
 
 namespace s2q {
-
-inline constexpr const char* kDatabaseFileName = "SR-DATA.MDB";
-inline constexpr const char* kBoringTable = "ボーリング";
-inline constexpr const char* kLinkCodeField = "LINKCODE";
-inline constexpr const char* kSourceField = "ソース位置";
 
 // The fields of the table for the selected entries: LINKCODE, then the fields
 // of every entry whose SelectFlg is 1 in entry order, then ソース位置. Throws
@@ -25,8 +22,9 @@ bool IsDatabaseMissing(std::string& folder, const std::string& fileName,
 // backup); afterwards no file of the path exists.
 void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
                         const Platform& platform);
-// Creates the database with the table laid out from the selection. It is
-// built under a temporary name and renamed into place only when complete.
+// Creates the database, in the format `db.createFormat`, with the table laid
+// out from the selection. It is built under a temporary name and renamed into
+// place only when complete.
 void CreateBoringDatabase(std::string& folder, const std::string& fileName,
                           const TitleSelection& selection, DbState& db);
 // Replaces an existing database by a new, empty one laid out from the

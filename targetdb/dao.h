@@ -1,8 +1,9 @@
 #pragma once
-// The database engine layer, shaped after the DAO operations the system uses,
-// storing the database as an SQLite 3 file. Field types and text sizes are
-// kept as the declared column types ("TEXT(32)", "DATETIME", "SMALLINT",
-// "REAL"), so the layout of any table can be read back and is enforced.
+// The database engine layer, shaped after the DAO operations the system uses.
+// It parses the statement dialect (dialect.h), converts values by the
+// engine's rules (enginevalues.h) and keeps the tables in a storage backend
+// (storage.h) chosen by the file's first bytes when a database is opened and
+// by the caller when one is created.
 //
 // Execute takes the system's own statement dialect:
 //   INSERT INTO t VALUES( v,v,...);
@@ -13,29 +14,18 @@
 // and the value, and a failed statement changes nothing.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "targetdb/names.h"
+#include "targetdb/storage.h"
 
 namespace s2q {
 
 class Platform;
 
-enum : int16_t {
-  dbInteger = 3,  // 16-bit integer
-  dbLong = 4,     // 32-bit integer (read back from tables made by other tools)
-  dbSingle = 6,   // single float
-  dbDouble = 7,   // double float (read back from tables made by other tools)
-  dbDate = 8,     // date/time
-  dbText = 10,    // text of a given size
-};
 inline constexpr int16_t dbOpenSnapshot = 4;
-inline constexpr const char* kDbLocale = ";LANGID=0x0411;CP=1252;COUNTRY=0";
-
-struct Field {
-  std::string Name;
-  int16_t Type = dbText;
-  int16_t Size = 0;  // characters, text fields only; 0 for a text without limit
-};
 
 class TableDef {
  public:
@@ -80,6 +70,8 @@ class Recordset {
   // compared case-insensitively for the letters A to Z. Sets NoMatch.
   void FindFirst(const std::string& criteria);
   bool NoMatch() const { return noMatch_; }
+  // Every row of the table in storage order, one value per field.
+  std::vector<std::vector<Value>> GetRows();
   void Close();
 
  private:
@@ -130,52 +122,34 @@ class Database {
 
 class Workspace {
  public:
-  explicit Workspace(const Platform& platform) : platform_(platform) {}
-  // Opens an existing database for reading and writing. Throws DbError that
-  // says whether the file is missing, not a database, locked or read-only;
-  // nothing is written to a file that is not a database.
+  Workspace(const Platform& platform, const StorageOptions& options)
+      : platform_(platform), options_(options) {}
+  // Opens an existing database for reading and writing with the backend its
+  // first bytes name. Throws DbError that says whether the file is missing,
+  // not a database, locked or read-only; nothing is written to a file that is
+  // not a database.
   std::unique_ptr<Database> OpenDatabase(const std::string& path);
-  // Creates a new, empty database; throws DbError when the file exists.
-  std::unique_ptr<Database> CreateDatabase(const std::string& path,
-                                           const std::string& locale);
+  // Creates a new, empty database in the given format; throws DbError when
+  // the file exists.
+  std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
+                                           StorageFormat format);
+  // The format that the file's first bytes name, or nullopt for a file that
+  // is missing or no backend recognises.
+  std::optional<StorageFormat> FormatOf(const std::string& path) const;
 
  private:
   const Platform& platform_;
+  StorageOptions options_;
 };
 
 class DBEngine {
  public:
-  explicit DBEngine(const Platform& platform) : workspace_(platform) {}
+  explicit DBEngine(const Platform& platform, const StorageOptions& options = {})
+      : workspace_(platform, options) {}
   Workspace& Workspaces(int16_t index);  // only workspace 0 exists
 
  private:
   Workspace workspace_;
-};
-
-// The program's engine, created on first use, and the one slot for the open
-// boring database.
-class DbState {
- public:
-  explicit DbState(const Platform& platform) : platform_(platform) {}
-  DBEngine& Engine();
-  const Platform& platform() const { return platform_; }
-  std::unique_ptr<Database> BoringDb;
-
- private:
-  const Platform& platform_;
-  std::unique_ptr<DBEngine> engine_;
-};
-
-// Closes the slot's database when a scope ends, also on a failure.
-class SlotCloser {
- public:
-  explicit SlotCloser(DbState& state) : state_(state) {}
-  ~SlotCloser();
-  SlotCloser(const SlotCloser&) = delete;
-  SlotCloser& operator=(const SlotCloser&) = delete;
-
- private:
-  DbState& state_;
 };
 
 }  // namespace s2q

@@ -21,6 +21,7 @@ std::vector<std::string> InnerFieldNames(std::string& folder, const std::string&
   const int16_t n = rs->Fields().Count();
   for (int16_t p = 1; p <= n - 2; ++p) names.push_back(rs->Fields().Item(p).Name);
   rs->Close();
+  closer.Close();
   return names;
 }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "targetdb/dao.h"
+#include "targetdb/dbstate.h"
 #include "targetdb/titledb.h"
 
 namespace s2q {

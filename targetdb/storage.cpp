@@ -28,3 +28,45 @@ std::optional<size_t> TableLayout::Position(std::string_view fieldName) const {
 }
 
 }  // namespace s2q
+
+// ---- Backends -------------------------------------------------------------
+
+#include "targetdb/sqlite/sqlitebackend.h"
+
+namespace s2q {
+
+const std::vector<const StorageBackend*>& AllBackends() {
+  static const std::vector<const StorageBackend*> backends = {&SqliteBackend()};
+  return backends;
+}
+
+const StorageBackend& Backend(StorageFormat format) {
+  for (const StorageBackend* backend : AllBackends()) {
+    if (backend->Format() == format) return *backend;
+  }
+  return *AllBackends().front();
+}
+
+const StorageBackend* BackendForHeader(std::string_view head) {
+  for (const StorageBackend* backend : AllBackends()) {
+    if (backend->Recognises(head)) return backend;
+  }
+  return nullptr;
+}
+
+const StorageBackend* BackendNamed(std::string_view name) {
+  for (const StorageBackend* backend : AllBackends()) {
+    if (name == backend->Name()) return backend;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> AllCompanionSuffixes() {
+  std::vector<std::string> suffixes;
+  for (const StorageBackend* backend : AllBackends()) {
+    for (const std::string& s : backend->CompanionSuffixes()) suffixes.push_back(s);
+  }
+  return suffixes;
+}
+
+}  // namespace s2q

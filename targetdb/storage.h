@@ -122,6 +122,7 @@ class StorageBackend {
   virtual std::vector<std::string> CompanionSuffixes() const = 0;
 };
 
+// The backend of a format; the default backend when that one is not built in.
 const StorageBackend& Backend(StorageFormat format);
 // Every backend, the default for new databases first.
 const std::vector<const StorageBackend*>& AllBackends();
@@ -129,5 +130,8 @@ const std::vector<const StorageBackend*>& AllBackends();
 const StorageBackend* BackendForHeader(std::string_view head);
 // The backend by its name ("jet", "sqlite"), or nullptr.
 const StorageBackend* BackendNamed(std::string_view name);
+// The companion suffixes of every backend: files with these suffixes beside a
+// database belong to it, whatever its format.
+std::vector<std::string> AllCompanionSuffixes();
 
 }  // namespace s2q

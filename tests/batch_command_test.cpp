@@ -1,14 +1,14 @@
 // The batch command on a platform of temporary folders: its refusals (exit
 // 1), its failures (exit 2), and conversion and creation (exit 0).
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <sstream>
 
 #include "batch/batchcommand.h"
-#include "convert/exampledata.h"
+#include "tools/exampledata/exampledata.h"
 #include "env/codepage.h"
+#include "tests/dbread.h"
 #include "tests/support.h"
 
 namespace s2q {
@@ -52,16 +52,12 @@ class BatchTest : public ::testing::Test {
   }
 
   int Rows() const {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open_v2(Database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* stmt = nullptr;
-    int rows = -1;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM \"ボーリング\"", -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW)
-      rows = sqlite3_column_int(stmt, 0);
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return rows;
+    try {
+      return static_cast<int>(test::ReadTable(Database()).rows.size());
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+      return -1;
+    }
   }
 
   TempDir tmp_;

@@ -2,7 +2,8 @@
 // example data generator: read back with the system's own readers and
 // converted through the Execute road.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
+
+#include <map>
 
 #include <cstdlib>
 #include <set>
@@ -16,6 +17,7 @@
 #include "env/errors.h"
 #include "targetdb/boringdb.h"
 #include "targetdb/titledb.h"
+#include "tests/dbread.h"
 #include "tests/support.h"
 
 namespace s2q {
@@ -215,29 +217,21 @@ TEST(ExampleData, ConvertsWithEveryCatalogueEntrySelected) {
   // The coded fields carry the texts of the sample lists (docs/title-files.md).
   const std::vector<std::string> l1 = {"TP", "KBM", "AP", "OP", "YP", "DL"};
   const std::vector<std::string> l2 = {"自動落下", "半自動", "コーンプーリー", "トンビ"};
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((tmp / "C" / "map" / kDatabaseFileName).c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* stmt = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db,
-                               "SELECT \"孔口標高\", \"ハンマ落下用具\", \"ボーリング名\" FROM "
-                               "\"ボーリング\" WHERE \"ソース位置\" = ?",
-                               -1, &stmt, nullptr),
-            SQLITE_OK);
+  std::map<std::string, std::map<std::string, std::string>> bySource;
+  for (auto& record : test::ReadTable(tmp / "C" / "map" / kDatabaseFileName).Records()) {
+    bySource[record["ソース位置"]] = record;
+  }
   for (int i : {0, 1, 2}) {
     const ExampleHole hole = MakeExampleHole(i);
     const std::vector<std::string> one = ExampleItemTexts(hole.titl01);
     const std::vector<std::string> two = ExampleItemTexts(*hole.titl02);
     const std::string path = "C:\\holes\\" + hole.folderName + "\\";
-    sqlite3_bind_text(stmt, 1, path.c_str(), -1, SQLITE_TRANSIENT);
-    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW) << path;
-    auto column = [&](int c) { return std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c))); };
-    EXPECT_EQ(column(0), l1.at(std::stoul(two[0]) - 1) + " " + two[2]);
-    EXPECT_EQ(column(1), l2.at(std::stoul(two[13]) - 1));
-    EXPECT_EQ(column(2), one[4]);
-    sqlite3_reset(stmt);
+    ASSERT_TRUE(bySource.count(path)) << path;
+    auto& row = bySource[path];
+    EXPECT_EQ(row["孔口標高"], l1.at(std::stoul(two[0]) - 1) + " " + two[2]);
+    EXPECT_EQ(row["ハンマ落下用具"], l2.at(std::stoul(two[13]) - 1));
+    EXPECT_EQ(row["ボーリング名"], one[4]);
   }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // under C:\src and the code lists under C:\PATDAT, drive D the destination
 // D:\dest. The catalogue is small and covers every kind of value.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <map>
@@ -15,6 +14,7 @@
 #include "convert/commands.h"
 #include "convert/valuerules.h"
 #include "targetdb/boringdb.h"
+#include "tests/dbread.h"
 #include "tests/support.h"
 
 namespace s2q::test {
@@ -85,24 +85,11 @@ class ConvertFixture : public ::testing::Test {
 
   std::vector<Row> Rows() {
     std::vector<Row> rows;
-    sqlite3* db = nullptr;
-    const std::string path = (dir / "D/dest/SR-DATA.MDB").string();
-    EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* st = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT * FROM \"ボーリング\" ORDER BY rowid", -1, &st,
-                                 nullptr),
-              SQLITE_OK)
-        << sqlite3_errmsg(db);
-    while (st && sqlite3_step(st) == SQLITE_ROW) {
-      Row row;
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        const unsigned char* text = sqlite3_column_text(st, c);
-        row[sqlite3_column_name(st, c)] = text ? reinterpret_cast<const char*>(text) : "(null)";
-      }
-      rows.push_back(row);
+    try {
+      for (Row& row : ReadTable(dir / "D/dest/SR-DATA.MDB").Records()) rows.push_back(row);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
     }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
     return rows;
   }
 

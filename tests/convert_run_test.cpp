@@ -108,7 +108,7 @@ TEST_F(Run, AHoleWithoutItsSecondTitleFileConvertsWithDefaults) {
   const auto rows = Rows();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].at("孔口標高"), "   ");  // no code found, no elevation
-  EXPECT_EQ(rows[0].at("総削孔長"), "0.0");
+  EXPECT_EQ(rows[0].at("総削孔長"), "0");
   EXPECT_EQ(rows[0].at("掘進角度"), "0");
   EXPECT_EQ(rows[0].at("調査緯度（秒）"), "7.5");
 }

@@ -1,13 +1,13 @@
 // The boring table: its layout from the title selection, creation, the
 // missing-file test, replacement with a backup, and the field matching.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 
 #include "env/errors.h"
 #include "targetdb/boringdb.h"
 #include "targetdb/fieldmatch.h"
+#include "tests/dbread.h"
 #include "tests/support.h"
 
 namespace s2q {
@@ -16,40 +16,36 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::vector<std::string> Query(const fs::path& file, const std::string& sql) {
-  sqlite3* h = nullptr;
-  sqlite3_open_v2(file.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_stmt* s = nullptr;
-  std::vector<std::string> rows;
-  if (sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      std::string row;
-      for (int c = 0; c < sqlite3_column_count(s); ++c) {
-        const unsigned char* t = sqlite3_column_text(s, c);
-        row += (c ? "|" : "") + std::string(t ? reinterpret_cast<const char*>(t) : "<null>");
-      }
-      rows.push_back(row);
-    }
-  } else {
-    rows.push_back(std::string("error: ") + sqlite3_errmsg(h));
+// A field as "name|TYPE", the type as the engine reports it.
+std::string LayoutText(const Field& f) {
+  switch (f.Type) {
+    case dbText: return f.Name + "|TEXT(" + std::to_string(f.Size) + ")";
+    case dbDate: return f.Name + "|DATETIME";
+    case dbInteger: return f.Name + "|SMALLINT";
+    case dbSingle: return f.Name + "|REAL";
+    default: return f.Name + "|type " + std::to_string(f.Type);
   }
-  sqlite3_finalize(s);
-  sqlite3_close(h);
+}
+
+// Rows of the boring table read through the engine, each as the values of
+// the named columns joined by "|".
+std::vector<std::string> Rows(const fs::path& file, const std::vector<std::string>& columns) {
+  test::TableContents t = test::ReadTable(file);
+  std::vector<std::string> rows;
+  for (auto& record : t.Records()) {
+    std::string row;
+    for (size_t i = 0; i < columns.size(); ++i) row += (i ? "|" : "") + record.at(columns[i]);
+    rows.push_back(row);
+  }
   return rows;
 }
 
-void Exec(const fs::path& file, const std::string& sql) {
-  sqlite3* h = nullptr;
-  sqlite3_open_v2(file.c_str(), &h, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  int rc = sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr);
-  sqlite3_close(h);
-  if (rc != SQLITE_OK) throw std::runtime_error("exec failed: " + sql);
-}
-
-class BoringTest : public ::testing::Test {
+// Every test runs once for each storage backend.
+class BoringTest : public ::testing::TestWithParam<StorageFormat> {
  protected:
   BoringTest() : platform_(test::FactsOn(tmp_.path())), db_(platform_) {
     fs::create_directories(tmp_.path() / "C" / "dest");
+    db_.createFormat = GetParam();
   }
 
   void Add(const std::string& name, int16_t kind, int16_t size = 0, int16_t select = 1) {
@@ -76,9 +72,19 @@ class BoringTest : public ::testing::Test {
     EXPECT_EQ(folder, "C:\\dest\\");
     EXPECT_EQ(db_.BoringDb, nullptr);
   }
-  // A table made by another tool.
-  void Foreign(const std::string& columns) {
-    Exec(File(), "CREATE TABLE ボーリング (" + columns + ")");
+  // A database with one table of the given fields, as another tool makes it.
+  void Foreign(const std::vector<Field>& fields, const std::string& table = kBoringTable) {
+    auto db = db_.Engine().Workspaces(0).CreateDatabase("C:\\dest\\SR-DATA.MDB", kDbLocale,
+                                                        GetParam());
+    TableDef def = db->CreateTableDef(table);
+    for (const Field& f : fields) def.Fields().Append(f);
+    db->TableDefs().Append(def);
+    db->Close();
+  }
+  void Execute(const std::string& sql) {
+    auto db = db_.Engine().Workspaces(0).OpenDatabase("C:\\dest\\SR-DATA.MDB");
+    db->Execute(sql);
+    db->Close();
   }
   std::vector<std::string> Marked() {
     std::string folder = "C:\\dest\\";
@@ -106,7 +112,7 @@ class BoringTest : public ::testing::Test {
   TitleSelection sel_;
 };
 
-TEST_F(BoringTest, LayoutFollowsTheSelectedEntriesInOrder) {
+TEST_P(BoringTest, LayoutFollowsTheSelectedEntriesInOrder) {
   Add("孔名", kKindText, 50);
   Add("調査緯度", kKindInteger, 9);
   Add("未選択", kKindText, 10, 0);
@@ -123,7 +129,9 @@ TEST_F(BoringTest, LayoutFollowsTheSelectedEntriesInOrder) {
       "掘削経度（度）|SMALLINT", "掘削経度（分）|SMALLINT", "掘削経度（秒）|REAL",
       "標高|REAL",               "掘削緯度|REAL",           "孔数|SMALLINT",
       "ソース位置|TEXT(128)"};
-  EXPECT_EQ(Query(File(), "SELECT name, type FROM pragma_table_info('ボーリング')"), expected);
+  std::vector<std::string> stored;
+  for (const Field& f : test::ReadTable(File()).fields) stored.push_back(LayoutText(f));
+  EXPECT_EQ(stored, expected);
   EXPECT_EQ(Files(), std::vector<std::string>{kDatabaseFileName});
 
   auto db = db_.Engine().Workspaces(0).OpenDatabase("C:\\dest\\SR-DATA.MDB");
@@ -139,31 +147,34 @@ TEST_F(BoringTest, LayoutFollowsTheSelectedEntriesInOrder) {
   }
 }
 
-TEST_F(BoringTest, WorkedExampleStatementsFillTheirTable) {
+TEST_P(BoringTest, WorkedExampleStatementsFillTheirTable) {
   Add("調査緯度", kKindInteger);
   Add("孔口標高", kKindText, 20);
   Add("ハンマ落下用具", kKindText, 20);
   Create();
   auto db = db_.Engine().Workspaces(0).OpenDatabase("C:\\dest\\SR-DATA.MDB");
   db->Execute("INSERT INTO ボーリング VALUES( Null,35,41,0.0,'TP 12.5','X','D:\\SRC\\H1\\');");
-  const std::string sql = "SELECT typeof(調査緯度（度）), * FROM ボーリング";
-  const std::vector<std::string> row = {"integer|<null>|35|41|0.0|TP 12.5|X|D:\\SRC\\H1\\"};
-  EXPECT_EQ(Query(File(), sql), row);
-  Exec(File(), "UPDATE ボーリング SET 調査緯度（分） = 1, 孔口標高 = 'old'");
-  db->Execute(
+  db->Close();
+  const std::vector<std::string> row = {"(null)|35|41|0|TP 12.5|X|D:\\SRC\\H1\\"};
+  EXPECT_EQ(test::ReadTable(File()).rows.size(), 1u);
+  const std::vector<std::string> all = {"LINKCODE",       "調査緯度（度）", "調査緯度（分）", "調査緯度（秒）",
+                                        "孔口標高",       "ハンマ落下用具", "ソース位置"};
+  EXPECT_EQ(Rows(File(), all), row);
+  Execute("UPDATE ボーリング SET 調査緯度（分） = 1,孔口標高 = 'old' WHERE ソース位置 = 'd:\\src\\h1\\'");
+  EXPECT_EQ(Rows(File(), {"調査緯度（分）", "孔口標高"}), std::vector<std::string>{"1|old"});
+  Execute(
       "UPDATE ボーリング SET 調査緯度（度） = 35,調査緯度（分） = 41,調査緯度（秒） = 0.0,"
       "孔口標高 = 'TP 12.5',ハンマ落下用具 = 'X' WHERE ソース位置 = 'D:\\SRC\\H1\\';");
-  EXPECT_EQ(Query(File(), sql), row);
+  EXPECT_EQ(Rows(File(), all), row);
 }
 
-TEST_F(BoringTest, NoSelectedEntryGivesTheTwoFixedFields) {
+TEST_P(BoringTest, NoSelectedEntryGivesTheTwoFixedFields) {
   Add("孔名", kKindText, 50, 0);
   Create();
-  EXPECT_EQ(Query(File(), "SELECT name FROM pragma_table_info('ボーリング')"),
-            (std::vector<std::string>{"LINKCODE", "ソース位置"}));
+  EXPECT_EQ(test::ReadTable(File()).Names(), (std::vector<std::string>{"LINKCODE", "ソース位置"}));
 }
 
-TEST_F(BoringTest, AnUnknownKindIsRefusedBeforeAnyFileIsMade) {
+TEST_P(BoringTest, AnUnknownKindIsRefusedBeforeAnyFileIsMade) {
   Add("孔名", kKindText, 50);
   Add("変な項目", 4);
   std::string folder = "C:\\dest";
@@ -177,7 +188,7 @@ TEST_F(BoringTest, AnUnknownKindIsRefusedBeforeAnyFileIsMade) {
   EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(BoringTest, AFailedCreationLeavesNoDatabase) {
+TEST_P(BoringTest, AFailedCreationLeavesNoDatabase) {
   Add("孔名", kKindText, 50);
   Add("孔名", kKindText, 20);  // duplicate field name
   std::string folder = "C:\\dest";
@@ -194,7 +205,7 @@ TEST_F(BoringTest, AFailedCreationLeavesNoDatabase) {
   EXPECT_EQ(Files(), std::vector<std::string>{kDatabaseFileName});
 }
 
-TEST_F(BoringTest, MissingDatabaseTest) {
+TEST_P(BoringTest, MissingDatabaseTest) {
   std::string folder = "C:\\dest";
   EXPECT_TRUE(IsDatabaseMissing(folder, kDatabaseFileName, platform_));
   EXPECT_EQ(folder, "C:\\dest\\");
@@ -206,7 +217,7 @@ TEST_F(BoringTest, MissingDatabaseTest) {
   EXPECT_FALSE(IsDatabaseMissing(folder, kDatabaseFileName, platform_));
 }
 
-TEST_F(BoringTest, ReplacementKeepsTheOldDatabaseAsBackup) {
+TEST_P(BoringTest, ReplacementKeepsTheOldDatabaseAsBackup) {
   std::string folder = "C:\\dest";
   DeleteDatabaseFile(folder, kDatabaseFileName, platform_);  // nothing there
   EXPECT_EQ(folder, "C:\\dest\\");
@@ -214,14 +225,13 @@ TEST_F(BoringTest, ReplacementKeepsTheOldDatabaseAsBackup) {
 
   Add("孔名", kKindText, 50);
   Create();
-  Exec(File(), "INSERT INTO ボーリング VALUES (NULL, '一本目', 'C:\\H1\\')");
+  Execute("INSERT INTO ボーリング VALUES( Null,'一本目','C:\\H1\\')");
   // A log left by an older backup must not end up beside the new one.
   test::WriteFile(File("SR-DATA.MDB.bak"), "older backup");
   test::WriteFile(File("SR-DATA.MDB.bak-wal"), "stale log");
   DeleteDatabaseFile(folder, kDatabaseFileName, platform_);
   EXPECT_EQ(Files(), std::vector<std::string>{"SR-DATA.MDB.bak"});
-  EXPECT_EQ(Query(File("SR-DATA.MDB.bak"), "SELECT 孔名 FROM ボーリング"),
-            std::vector<std::string>{"一本目"});
+  EXPECT_EQ(Rows(File("SR-DATA.MDB.bak"), {"孔名"}), std::vector<std::string>{"一本目"});
   EXPECT_TRUE(IsDatabaseMissing(folder, kDatabaseFileName, platform_));
   // With no database to keep, the backup and its log stay; a log left without
   // its database is dropped, not put beside the backup.
@@ -235,18 +245,17 @@ TEST_F(BoringTest, ReplacementKeepsTheOldDatabaseAsBackup) {
   // Replaced again: the backup is the newer database; its log moves along.
   Add("孔数", kKindInteger);
   Create();
-  Exec(File(), "INSERT INTO ボーリング VALUES (NULL, '二本目', 3, 'C:\\H2\\')");
+  Execute("INSERT INTO ボーリング VALUES( Null,'二本目',3,'C:\\H2\\')");
   test::WriteFile(File("SR-DATA.MDB-wal"), "");
   DeleteDatabaseFile(folder, kDatabaseFileName, platform_);
   EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB.bak", "SR-DATA.MDB.bak-wal"}));
-  EXPECT_EQ(Query(File("SR-DATA.MDB.bak"), "SELECT 孔名, 孔数 FROM ボーリング"),
-            std::vector<std::string>{"二本目|3"});
+  EXPECT_EQ(Rows(File("SR-DATA.MDB.bak"), {"孔名", "孔数"}), std::vector<std::string>{"二本目|3"});
 }
 
-TEST_F(BoringTest, ReplacementBuildsTheNewDatabaseBeforeTheOldGoesAside) {
+TEST_P(BoringTest, ReplacementBuildsTheNewDatabaseBeforeTheOldGoesAside) {
   Add("孔名", kKindText, 50);
   Create();
-  Exec(File(), "INSERT INTO ボーリング VALUES (NULL, '一本目', 'C:\\H1\\')");
+  Execute("INSERT INTO ボーリング VALUES( Null,'一本目','C:\\H1\\')");
   const std::string before = test::ReadFile(File());
 
   // A layout that cannot be built leaves the old database where it was.
@@ -261,13 +270,12 @@ TEST_F(BoringTest, ReplacementBuildsTheNewDatabaseBeforeTheOldGoesAside) {
   sel_.entries[1].FieldKind = kKindInteger;
   ReplaceBoringDatabase(folder, kDatabaseFileName, sel_, db_);
   EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB", "SR-DATA.MDB.bak"}));
-  EXPECT_EQ(Query(File("SR-DATA.MDB.bak"), "SELECT 孔名 FROM ボーリング"),
-            std::vector<std::string>{"一本目"});
-  EXPECT_TRUE(Query(File(), "SELECT * FROM ボーリング").empty());
+  EXPECT_EQ(Rows(File("SR-DATA.MDB.bak"), {"孔名"}), std::vector<std::string>{"一本目"});
+  EXPECT_TRUE(test::ReadTable(File()).rows.empty());
   EXPECT_EQ(Check(), 0);
 }
 
-TEST_F(BoringTest, CreatedTableMatchesItsSelectionBothWays) {
+TEST_P(BoringTest, CreatedTableMatchesItsSelectionBothWays) {
   Add("孔名", kKindText, 50);
   Add("調査緯度", kKindInteger);
   Add("未選択", kKindText, 10, 0);
@@ -282,10 +290,11 @@ TEST_F(BoringTest, CreatedTableMatchesItsSelectionBothWays) {
   EXPECT_EQ(Check(), 1);
 }
 
-TEST_F(BoringTest, MatchingLooksOnlyAtTheInnerFieldsByExactName) {
+TEST_P(BoringTest, MatchingLooksOnlyAtTheInnerFieldsByExactName) {
   // First and last fields are named like entries, in another order, with other
   // sizes; 調査緯度 has only its degrees field.
-  Foreign("孔名 TEXT(5), 標高 TEXT(99), 調査緯度（度） SMALLINT, abc REAL, 孔数 SMALLINT, 調査日 TEXT(1)");
+  Foreign({{"孔名", dbText, 5}, {"標高", dbText, 99}, {"調査緯度（度）", dbInteger, 0},
+           {"abc", dbSingle, 0}, {"孔数", dbInteger, 0}, {"調査日", dbText, 1}});
   Add("孔名", kKindText, 50);
   Add("孔数", kKindInteger);
   Add("標高", kKindSingle);
@@ -297,14 +306,15 @@ TEST_F(BoringTest, MatchingLooksOnlyAtTheInnerFieldsByExactName) {
 
   // The same names as the inner fields, in another order: a match.
   fs::remove(File());
-  Foreign("ID INTEGER, 孔数 SMALLINT, 標高 TEXT(7), 調査緯度（秒） REAL, 調査緯度（分） SMALLINT, "
-          "調査緯度（度） SMALLINT, PATH TEXT");
+  Foreign({{"ID", dbLong, 0}, {"孔数", dbInteger, 0}, {"標高", dbText, 7},
+           {"調査緯度（秒）", dbSingle, 0}, {"調査緯度（分）", dbInteger, 0},
+           {"調査緯度（度）", dbInteger, 0}, {"PATH", dbText, 255}});
   EXPECT_EQ(Marked(), (std::vector<std::string>{"孔数", "標高", "調査緯度"}));
   EXPECT_EQ(Check(), 0);
 }
 
-TEST_F(BoringTest, ATableOfTwoFieldsMatchesOnlyAnEmptySelection) {
-  Foreign("孔名 TEXT(5), 孔数 SMALLINT");
+TEST_P(BoringTest, ATableOfTwoFieldsMatchesOnlyAnEmptySelection) {
+  Foreign({{"孔名", dbText, 5}, {"孔数", dbInteger, 0}});
   Add("孔名", kKindText, 50, 0);
   Add("孔数", kKindInteger, 0, 0);
   EXPECT_EQ(Check(), 0);
@@ -314,20 +324,19 @@ TEST_F(BoringTest, ATableOfTwoFieldsMatchesOnlyAnEmptySelection) {
   EXPECT_EQ(sel_.entries[1].SelectFlg, 0);
 }
 
-TEST_F(BoringTest, MoreThanFiftyOneExpectedNamesAreCompared) {
+TEST_P(BoringTest, MoreThanFiftyOneExpectedNamesAreCompared) {
   for (const char* name : {"調査緯度", "調査経度", "掘削緯度", "掘削経度"}) Add(name, kKindInteger);
   while (sel_.count < kMaxTitleEntries) Add("項目" + std::to_string(sel_.count), kKindText, 10);
   Create();  // 47 + 4 * 3 = 59 inner fields
-  EXPECT_EQ(Query(File(), "SELECT count(*) FROM pragma_table_info('ボーリング')"),
-            std::vector<std::string>{"61"});
+  EXPECT_EQ(test::ReadTable(File()).fields.size(), 61u);
   EXPECT_EQ(Check(), 0);
   EXPECT_EQ(Marked().size(), static_cast<size_t>(kMaxTitleEntries));
 }
 
-TEST_F(BoringTest, MatchingFailuresLeaveTheSlotEmpty) {
+TEST_P(BoringTest, MatchingFailuresLeaveTheSlotEmpty) {
   Add("孔名", kKindText, 50);
   std::string folder = "C:\\dest";
-  Exec(File(), "CREATE TABLE other (a)");
+  Foreign({{"a", dbText, 10}}, "other");
   try {
     CheckTableFields(folder, kDatabaseFileName, sel_, db_);
     FAIL() << "no error";
@@ -349,6 +358,12 @@ TEST_F(BoringTest, MatchingFailuresLeaveTheSlotEmpty) {
   EXPECT_EQ(test::ReadFile(File()), text);
   EXPECT_EQ(Files(), std::vector<std::string>{kDatabaseFileName});
 }
+
+std::string FormatName(const ::testing::TestParamInfo<StorageFormat>& info) {
+  return Backend(info.param).Name();
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, BoringTest, ::testing::ValuesIn(test::AllFormats()), FormatName);
 
 }  // namespace
 }  // namespace s2q

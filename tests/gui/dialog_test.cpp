@@ -1,10 +1,10 @@
 // The database menu and the title selection dialog: opening, the buttons and
 // double-clicks, the top row of List2, and creating or replacing the database.
-#include <sqlite3.h>
 
 #include <QPushButton>
 #include <QScrollBar>
 
+#include "tests/dbread.h"
 #include "tests/gui/fixture.h"
 
 namespace s2q::test {
@@ -13,17 +13,12 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<std::string> Columns(const fs::path& file) {
-  sqlite3* db = nullptr;
-  std::vector<std::string> names;
-  EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, "PRAGMA table_info(\"ボーリング\")", -1, &st, nullptr);
-  while (st && sqlite3_step(st) == SQLITE_ROW) {
-    names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+  try {
+    return ReadTable(file).Names();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << e.what();
+    return {};
   }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return names;
 }
 
 std::vector<std::string> Names(std::initializer_list<int> entries) {

@@ -1,12 +1,14 @@
 // The Execute command from the main window: its refusals, the road into the
 // dialog for a missing database, a full conversion, a failing one, and the
 // message line cleared by the background panel.
-#include <sqlite3.h>
+
+#include <algorithm>
 
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
 
+#include "tests/dbread.h"
 #include "tests/gui/fixture.h"
 
 namespace s2q::test {
@@ -32,18 +34,15 @@ class PaintSpy : public QObject {
 
 // Column values of the boring table, one text per row: "<F00>|<ソース位置>".
 std::vector<std::string> BoringRows(const fs::path& file) {
-  sqlite3* db = nullptr;
   std::vector<std::string> rows;
-  EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT \"F00\", \"ソース位置\" FROM \"ボーリング\" ORDER BY 2", -1, &st, nullptr),
-            SQLITE_OK);
-  while (st && sqlite3_step(st) == SQLITE_ROW) {
-    rows.push_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + "|" +
-                   reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+  try {
+    for (auto& record : ReadTable(file).Records()) rows.push_back(record["F00"] + "|" + record["ソース位置"]);
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << e.what();
   }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
+  std::sort(rows.begin(), rows.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(a.find('|')) < b.substr(b.find('|'));
+  });
   return rows;
 }
 

@@ -1,0 +1,106 @@
+#include "tests/dbread.h"
+
+#include <charconv>
+#include <fstream>
+
+#include "env/platform.h"
+#include "targetdb/dao.h"
+
+namespace s2q::test {
+
+namespace fs = std::filesystem;
+
+std::string ValueText(const Value& value, const Field& field) {
+  char buffer[64];
+  switch (value.type) {
+    case Value::Type::Null: return "(null)";
+    case Value::Type::Integer: return std::to_string(value.integer);
+    case Value::Type::Real: {
+      auto [end, ec] = field.Type == dbSingle
+                           ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value.real))
+                           : std::to_chars(buffer, buffer + sizeof buffer, value.real);
+      (void)ec;
+      return std::string(buffer, end);
+    }
+    case Value::Type::Text:
+    case Value::Type::Date: return value.text;
+  }
+  return {};
+}
+
+std::vector<std::string> TableContents::Names() const {
+  std::vector<std::string> names;
+  for (const Field& f : fields) names.push_back(f.Name);
+  return names;
+}
+
+std::vector<std::map<std::string, std::string>> TableContents::Records() const {
+  std::vector<std::map<std::string, std::string>> records;
+  for (const auto& row : rows) {
+    std::map<std::string, std::string> record;
+    for (size_t i = 0; i < fields.size(); ++i) record[fields[i].Name] = row[i];
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+std::vector<std::string> TableContents::Column(const std::string& name) const {
+  std::vector<std::string> values;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].Name != name) continue;
+    for (const auto& row : rows) values.push_back(row[i]);
+  }
+  return values;
+}
+
+namespace {
+
+// A platform whose drive C: is the root, so a native path is its own drive
+// form.
+Platform& RootPlatform() {
+  static Platform platform = [] {
+    PlatformFacts facts;
+    facts.drives = {{'C', "/"}};
+    facts.systemFolder = "/";
+    facts.programFolder = "/";
+    return Platform(facts);
+  }();
+  return platform;
+}
+
+std::string DrivePath(const fs::path& file) {
+  std::string path = "C:";
+  for (char c : fs::absolute(file).string()) path += c == '/' ? '\\' : c;
+  return path;
+}
+
+}  // namespace
+
+TableContents ReadTable(const fs::path& file, const std::string& table) {
+  DBEngine engine(RootPlatform());
+  std::unique_ptr<Database> db = engine.Workspaces(0).OpenDatabase(DrivePath(file));
+  std::unique_ptr<Recordset> rs = db->OpenRecordset(table);
+  TableContents contents;
+  for (int16_t i = 0; i < rs->Fields().Count(); ++i) contents.fields.push_back(rs->Fields().Item(i));
+  for (const std::vector<Value>& row : rs->GetRows()) {
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < row.size(); ++i) texts.push_back(ValueText(row[i], contents.fields[i]));
+    contents.rows.push_back(std::move(texts));
+  }
+  rs->Close();
+  db->Close();
+  return contents;
+}
+
+std::vector<StorageFormat> AllFormats() {
+  std::vector<StorageFormat> formats;
+  for (const StorageBackend* backend : AllBackends()) formats.push_back(backend->Format());
+  return formats;
+}
+
+std::optional<StorageFormat> FormatOfFile(const fs::path& file) {
+  DBEngine engine(RootPlatform());
+  return engine.Workspaces(0).FormatOf(DrivePath(file));
+}
+
+}  // namespace s2q::test
