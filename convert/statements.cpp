@@ -42,9 +42,9 @@ void BuildUpdateSql(std::string& sql, const std::string& holePath, const AppStat
     first = false;
     const std::string& name = part.entry->FieldName;
     if (IsCoordinateEntry(*part.entry)) {
-      text += name + kDegreesSuffix + " = " + part.fragments[0] + "," + name + kMinutesSuffix +
-              " = " + part.fragments[1] + "," + name + kSecondsSuffix + " = " +
-              part.fragments[2];
+      const std::vector<std::string> names = CoordinateFieldNames(name);
+      text += names[0] + " = " + part.fragments[0] + "," + names[1] + " = " + part.fragments[1] +
+              "," + names[2] + " = " + part.fragments[2];
     } else {
       text += name + " = " + part.fragments[0];
     }

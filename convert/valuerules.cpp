@@ -196,10 +196,6 @@ std::vector<std::string> ValueFragments(const TitleEntry& entry, int index,
   }
 }
 
-bool IsCoordinateEntry(const TitleEntry& entry) {
-  return entry.FieldKind == kKindInteger && IsCoordinateName(entry.FieldName);
-}
-
 std::string EntryLabel(const TitleEntry& entry, int index) {
   return "表題項目 " + std::to_string(index) + "（" + entry.FieldName + "）";
 }

@@ -37,8 +37,6 @@ bool IsBlank(const std::string& text);
 // The text between single quotes, with each quote inside it doubled.
 std::string QuoteText(const std::string& text);
 
-// A kind-2 entry with a coordinate name: three fields, degrees to seconds.
-bool IsCoordinateEntry(const TitleEntry& entry);
 
 // What the value rules read besides the entry itself.
 struct ValueSources {

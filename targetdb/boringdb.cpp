@@ -70,10 +70,11 @@ std::vector<Field> BoringTableLayout(const TitleSelection& selection) {
       case kKindText: fields.push_back({e.FieldName, dbText, e.FieldSize}); break;
       case kKindDate: fields.push_back({e.FieldName, dbDate, 0}); break;
       case kKindInteger:
-        if (IsCoordinateName(e.FieldName)) {
-          fields.push_back({e.FieldName + kDegreesSuffix, dbInteger, 0});
-          fields.push_back({e.FieldName + kMinutesSuffix, dbInteger, 0});
-          fields.push_back({e.FieldName + kSecondsSuffix, dbSingle, 0});
+        if (IsCoordinateEntry(e)) {
+          const std::vector<std::string> names = CoordinateFieldNames(e.FieldName);
+          fields.push_back({names[0], dbInteger, 0});
+          fields.push_back({names[1], dbInteger, 0});
+          fields.push_back({names[2], dbSingle, 0});
         } else {
           fields.push_back({e.FieldName, dbInteger, 0});
         }

@@ -39,8 +39,7 @@ void MarkExistingFields(std::string& folder, const std::string& fileName,
   const std::vector<std::string> inner = InnerFieldNames(folder, fileName, db);
   for (int i = 0; i < selection.count && i < kMaxTitleEntries; ++i) {
     TitleEntry& e = selection.entries[static_cast<size_t>(i)];
-    const std::string key = IsCoordinateName(e.FieldName) ? e.FieldName + kDegreesSuffix : e.FieldName;
-    e.SelectFlg = Contains(inner, key) ? 1 : 0;
+    e.SelectFlg = Contains(inner, MatchedFieldNames(e).front()) ? 1 : 0;
   }
 }
 
@@ -51,13 +50,7 @@ int16_t CheckTableFields(std::string& folder, const std::string& fileName,
   for (int i = 0; i < selection.count && i < kMaxTitleEntries; ++i) {
     const TitleEntry& e = selection.entries[static_cast<size_t>(i)];
     if (e.SelectFlg != 1) continue;
-    if (IsCoordinateName(e.FieldName)) {
-      expected.push_back(e.FieldName + kDegreesSuffix);
-      expected.push_back(e.FieldName + kMinutesSuffix);
-      expected.push_back(e.FieldName + kSecondsSuffix);
-    } else {
-      expected.push_back(e.FieldName);
-    }
+    for (const std::string& name : MatchedFieldNames(e)) expected.push_back(name);
   }
   if (inner.size() != expected.size()) return 1;
   for (const std::string& name : expected) {

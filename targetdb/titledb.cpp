@@ -48,6 +48,19 @@ bool IsCoordinateName(const std::string& fieldName) {
          fieldName == "掘削経度";
 }
 
+std::vector<std::string> CoordinateFieldNames(const std::string& fieldName) {
+  return {fieldName + kDegreesSuffix, fieldName + kMinutesSuffix, fieldName + kSecondsSuffix};
+}
+
+bool IsCoordinateEntry(const TitleEntry& entry) {
+  return entry.FieldKind == kKindInteger && IsCoordinateName(entry.FieldName);
+}
+
+std::vector<std::string> MatchedFieldNames(const TitleEntry& entry) {
+  if (IsCoordinateName(entry.FieldName)) return CoordinateFieldNames(entry.FieldName);
+  return {entry.FieldName};
+}
+
 int16_t ReadTitleDb(TitleSelection& selection, std::string& destFolder,
                     const Platform& platform, UserInterface& ui) {
   const std::string path = CataloguePath(platform);

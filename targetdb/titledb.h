@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace s2q {
 
@@ -40,11 +41,22 @@ struct TitleSelection {
 inline constexpr std::array<int, 10> kMandatoryEntries = {0, 3, 5, 6, 7, 8, 9, 15, 23, 24};
 bool IsMandatoryEntry(int index);
 
-// "調査緯度", "調査経度", "掘削緯度", "掘削経度", compared exactly.
+// Coordinate entries. An entry named "調査緯度", "調査経度", "掘削緯度" or
+// "掘削経度" (compared exactly) stands for three fields: the name followed by
+// "（度）", "（分）" and "（秒）". Two rules decide when, on purpose not the same:
 bool IsCoordinateName(const std::string& fieldName);
 inline constexpr const char* kDegreesSuffix = "（度）";
 inline constexpr const char* kMinutesSuffix = "（分）";
 inline constexpr const char* kSecondsSuffix = "（秒）";
+std::vector<std::string> CoordinateFieldNames(const std::string& fieldName);
+// - The table layout and the values: by name and kind. Only a kind-2 entry
+//   is split; a coordinate name of another kind is one field of that kind.
+bool IsCoordinateEntry(const TitleEntry& entry);
+// - Field matching: by the name alone, whatever the kind, so an existing
+//   table is recognised by the coordinate's fields as the old program did.
+//   Gives the names the table must have for the entry, the first being the
+//   one that marks the entry as present.
+std::vector<std::string> MatchedFieldNames(const TitleEntry& entry);
 
 // Reads TitleDb.TXT from the program's folder into entries 0 to count - 1 and
 // `destFolder`, and returns the count; every SelectFlg becomes 0. A missing or
