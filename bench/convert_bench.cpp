@@ -24,7 +24,7 @@
 
 #include "convert/appstate.h"
 #include "convert/commands.h"
-#include "convert/exampledata.h"
+#include "tools/exampledata/exampledata.h"
 #include "convert/run.h"
 #include "convert/valuerules.h"
 #include "env/errors.h"

@@ -34,12 +34,10 @@ bool ReadPatdat(AppState& app) {
     usable = !setting.empty() && PatdatFolderExists(app.platform, setting);
   } catch (const std::exception& e) {
     app.ui.MsgBox(std::string("PATDAT の設定を読めません。") + e.what(), MsgIcon::Exclamation);
-    app.ui.EndProgram();
     return false;
   }
   if (!usable) {
     app.ui.MsgBox(kNoPatdat);
-    app.ui.EndProgram();
     return false;
   }
   app.PatdatFolder = setting;
@@ -54,7 +52,6 @@ bool LoadCatalogue(AppState& app) {
     app.ui.MsgBox("表題設定ファイル " + JoinPath(folder, kTitleDbFileName) +
                       " を読めません。プログラムを終了します。" + e.what(),
                   MsgIcon::Exclamation);
-    app.ui.EndProgram();
     return false;
   }
   return true;

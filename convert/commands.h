@@ -18,7 +18,7 @@ class HoleList {
 };
 
 // Start-up, the steps that need no window. Each returns false when the program
-// must end; the user has then been told and ui.EndProgram() has been called.
+// must end; the user has then been told, and the front end ends the program.
 bool ReadPatdat(AppState& app);       // PATDAT setting and its folder
 bool LoadCatalogue(AppState& app);    // TitleDb.TXT into the selection and DestFolder
 void BuildFileNameLists(AppState& app);  // TitleFileNames and CodeListFiles

@@ -10,7 +10,7 @@
 
 #include "convert/appstate.h"
 #include "convert/commands.h"
-#include "convert/exampledata.h"
+#include "tools/exampledata/exampledata.h"
 #include "convert/titletable.h"
 #include "convert/valuerules.h"
 #include "env/codepage.h"

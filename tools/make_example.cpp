@@ -10,7 +10,7 @@
 #include <iostream>
 #include <string>
 
-#include "convert/exampledata.h"
+#include "tools/exampledata/exampledata.h"
 #include "env/errors.h"
 #include "env/platform.h"
 

@@ -1,4 +1,4 @@
-#include "convert/exampledata.h"
+#include "tools/exampledata/exampledata.h"
 
 #include <array>
 #include <cstdio>
