@@ -27,7 +27,6 @@ class TerminalUi : public UserInterface {
     err_ << (caption.empty() ? std::string(kProgramTitle) : caption) << ": " << text << '\n';
   }
   void SetHourglass(bool) override {}
-  void EndProgram() override {}
 
  private:
   std::ostream& err_;

@@ -41,7 +41,6 @@ class SilentUi : public s2q::UserInterface {
     std::cerr << "message: " << text << '\n';
   }
   void SetHourglass(bool) override {}
-  void EndProgram() override {}
 };
 
 class AllHoles : public s2q::HoleList {

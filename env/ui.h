@@ -1,7 +1,8 @@
 #pragma once
-// What the core asks of the user interface: message boxes with one OK button,
-// the hourglass pointer and ending the program. The windows implement it with
-// real widgets, the batch command on the terminal, tests by recording.
+// What the core asks of the user interface: message boxes with one OK button
+// and the hourglass pointer. The windows implement it with real widgets, the
+// batch command on the terminal, tests by recording. Ending the program is
+// each front end's own: start-up steps return whether the program goes on.
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,6 @@ class UserInterface {
   virtual void MsgBox(const std::string& text, MsgIcon icon = MsgIcon::None,
                       const std::string& caption = {}) = 0;
   virtual void SetHourglass(bool on) = 0;
-  // Ends the program at once (start-up refusals).
-  virtual void EndProgram() = 0;
 };
 
 }  // namespace s2q

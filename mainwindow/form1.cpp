@@ -142,7 +142,6 @@ bool Form1::Form_Load() {
     Dir2->setFocus();
   } catch (const std::exception& e) {
     ReportFailure(app_, "起動に失敗しました。プログラムを終了します。", e);
-    app_.ui.EndProgram();
     return false;
   }
   return true;

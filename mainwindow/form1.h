@@ -41,8 +41,8 @@ class Form1 : public QMainWindow, private ExecuteView {
   explicit Form1(AppState& app);
   ~Form1() override;
 
-  // Start-up. False when the program must end; the user has been told and
-  // the user interface has been asked to end the program.
+  // Start-up. False when the program must end; the user has been told, and
+  // the caller ends the program.
   bool Form_Load();
 
   void Command1_Click();  // 実  行

@@ -30,8 +30,4 @@ void QtUi::SetHourglass(bool on) {
   }
 }
 
-void QtUi::EndProgram() {
-  std::exit(EXIT_FAILURE);
-}
-
 }  // namespace s2q

@@ -16,7 +16,6 @@ class QtUi : public UserInterface {
   void SetHourglass(bool on) override;
   // Ends the process at once with a failure status; used before any window is
   // shown.
-  [[noreturn]] void EndProgram() override;
 
  private:
   bool hourglass_ = false;

@@ -48,11 +48,9 @@ class RecordingUi : public UserInterface {
     boxes.push_back({text, icon, caption});
   }
   void SetHourglass(bool on) override { hourglass.push_back(on); }
-  void EndProgram() override { ended = true; }
 
   std::vector<RecordedBox> boxes;
   std::vector<bool> hourglass;
-  bool ended = false;
 };
 
 }  // namespace s2q::test

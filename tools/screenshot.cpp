@@ -30,7 +30,6 @@ class TerminalUi : public s2q::UserInterface {
     failed = true;
   }
   void SetHourglass(bool) override {}
-  void EndProgram() override { std::exit(EXIT_FAILURE); }
   bool failed = false;
 };
 
