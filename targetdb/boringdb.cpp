@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -94,23 +95,40 @@ bool IsDatabaseMissing(std::string& folder, const std::string& fileName,
   return IsFileMissing(platform, JoinPath(folder, fileName));
 }
 
-void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
-                        const Platform& platform) {
+std::string BackupFileName(const std::string& fileName, std::chrono::system_clock::time_point when,
+                           int attempt) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  std::string tag = stamp;
+  if (attempt > 1) tag += "-" + std::to_string(attempt);
+  const size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos || dot == 0) return fileName + "." + tag + ".bak";
+  return fileName.substr(0, dot) + "." + tag + fileName.substr(dot) + ".bak";
+}
+
+std::string DeleteDatabaseFile(std::string& folder, const std::string& fileName,
+                               const Platform& platform, std::chrono::system_clock::time_point now) {
   const std::string path = JoinPath(folder, fileName);
   const fs::path native = platform.ToNative(path);
   if (!Exists(native)) {
-    // Companions without their database belong to nothing; an older backup
-    // stays as it is, and none of them may end up beside it.
+    // Companions without their database belong to nothing; none of them may
+    // end up beside a database made later under this name.
     for (const std::string& suffix : Companions()) {
       if (Exists(WithSuffix(native, suffix))) Remove(WithSuffix(native, suffix), path);
     }
-    return;
+    return {};
   }
-  const fs::path backup = WithSuffix(native, ".bak");
-  // The companions of an older backup go first: beside the new backup they
-  // would be read as part of it.
-  for (const std::string& suffix : Companions()) {
-    if (Exists(WithSuffix(backup, suffix))) Remove(WithSuffix(backup, suffix), path);
+  // A name of its own, never an earlier backup's, nor one with companions
+  // left beside it.
+  fs::path backup;
+  for (int attempt = 1;; ++attempt) {
+    backup = native.parent_path() / BackupFileName(fileName, now, attempt);
+    bool taken = Exists(backup);
+    for (const std::string& suffix : Companions()) taken = taken || Exists(WithSuffix(backup, suffix));
+    if (!taken) break;
   }
   Rename(native, backup, path);
   for (const std::string& suffix : Companions()) {
@@ -118,25 +136,38 @@ void DeleteDatabaseFile(std::string& folder, const std::string& fileName,
       Rename(WithSuffix(native, suffix), WithSuffix(backup, suffix), path);
     }
   }
+  return backup.filename().string();
 }
 
 namespace {
 
+// A failure while building names the database the user asked for, not the
+// temporary file it is built in.
+[[noreturn]] void RethrowNaming(const std::string& tempPath, const std::string& path) {
+  try {
+    throw;
+  } catch (const Error& e) {
+    std::string message = e.what();
+    for (size_t at = message.find(tempPath); at != std::string::npos;
+         at = message.find(tempPath, at + path.size())) {
+      message.replace(at, tempPath.size(), path);
+    }
+    if (const auto* db = dynamic_cast<const DbError*>(&e)) throw DbError(db->kind(), message);
+    throw Error(message);
+  }
+}
+
 // Builds the database laid out from `layout` under a name of its own beside
 // `native` and returns that file; nothing of it is left on a failure.
-fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& fileName,
-                                 const fs::path& native,
-                                 const std::vector<Field>& layout, DbState& db) {
-  std::string tempName;
-  for (int n = 0;; ++n) {
-    tempName = fileName + "." + std::to_string(::getpid()) + "-" + std::to_string(n) + ".tmp";
-    if (!Exists(native.parent_path() / tempName)) break;
-  }
-  const fs::path tempNative = native.parent_path() / tempName;
+fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& path,
+                                 const fs::path& native, const std::vector<Field>& layout,
+                                 DbState& db) {
+  RemoveStaleTemporaries(native);
+  const fs::path tempNative = TemporaryPathFor(native);
+  const std::string tempPath = folder + tempNative.filename().string();
   try {
     SlotCloser closer(db);
-    db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(folder + tempName, kDbLocale,
-                                                           db.createFormat);
+    db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(tempPath, kDbLocale, db.createFormat);
     TableDef table = db.BoringDb->CreateTableDef(kBoringTable);
     for (const Field& f : layout) table.Fields().Append(table.CreateField(f.Name, f.Type, f.Size));
     db.BoringDb->TableDefs().Append(table);
@@ -144,7 +175,7 @@ fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& f
   } catch (...) {
     RemoveQuietly(tempNative);
     for (const std::string& suffix : Companions()) RemoveQuietly(WithSuffix(tempNative, suffix));
-    throw;
+    RethrowNaming(tempPath, path);
   }
   return tempNative;
 }
@@ -176,22 +207,24 @@ void CreateBoringDatabase(std::string& folder, const std::string& fileName,
   if (Exists(native)) {
     throw DbError(DbError::Kind::Other, "データベース「" + path + "」は既に存在するため作成できません");
   }
-  MoveIntoPlace(BuildUnderTemporaryName(folder, fileName, native, layout, db), native, path);
+  MoveIntoPlace(BuildUnderTemporaryName(folder, path, native, layout, db), native, path);
 }
 
-void ReplaceBoringDatabase(std::string& folder, const std::string& fileName,
-                           const TitleSelection& selection, DbState& db) {
+std::string ReplaceBoringDatabase(std::string& folder, const std::string& fileName,
+                                  const TitleSelection& selection, DbState& db) {
   const std::string path = JoinPath(folder, fileName);
   const std::vector<Field> layout = BoringTableLayout(selection);
   const fs::path native = db.platform().ToNative(path);
-  const fs::path tempNative = BuildUnderTemporaryName(folder, fileName, native, layout, db);
+  const fs::path tempNative = BuildUnderTemporaryName(folder, path, native, layout, db);
+  std::string backup;
   try {
-    DeleteDatabaseFile(folder, fileName, db.platform());
+    backup = DeleteDatabaseFile(folder, fileName, db.platform());
   } catch (...) {
     RemoveQuietly(tempNative);
     throw;
   }
   MoveIntoPlace(tempNative, native, path);
+  return backup;
 }
 
 }  // namespace s2q

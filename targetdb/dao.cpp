@@ -290,6 +290,7 @@ std::unique_ptr<Database> Workspace::OpenDatabase(const std::string& path) {
   std::error_code ec;
   fs::file_status status = fs::status(native, ec);
   if (!fs::exists(status)) Fail(Kind::Other, "データベース「" + path + "」が見つかりません");
+  RemoveStaleTemporaries(native);
   // Only a file whose first bytes a backend recognises is handed to it, so
   // nothing is ever written to any other file.
   const StorageBackend* backend =

@@ -31,9 +31,50 @@ std::optional<size_t> TableLayout::Position(std::string_view fieldName) const {
 
 // ---- Backends -------------------------------------------------------------
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "targetdb/sqlite/sqlitebackend.h"
 
 namespace s2q {
+
+namespace fs = std::filesystem;
+
+fs::path TemporaryPathFor(const fs::path& native) {
+  const std::string stem = native.filename().string() + "." + std::to_string(::getpid()) + "-";
+  for (int n = 0;; ++n) {
+    fs::path candidate = native.parent_path() / (stem + std::to_string(n) + ".tmp");
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+  }
+}
+
+void RemoveStaleTemporaries(const fs::path& native) {
+  const std::string prefix = native.filename().string() + ".";
+  std::error_code ec;
+  for (fs::directory_iterator it(native.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    // "<pid>-<n>.tmp", then possibly a companion suffix.
+    std::string_view rest = std::string_view(name).substr(prefix.size());
+    size_t dash = rest.find('-');
+    size_t tmp = rest.find(".tmp");
+    if (dash == 0 || dash == std::string_view::npos || tmp == std::string_view::npos || tmp < dash + 2) {
+      continue;
+    }
+    std::string_view pidText = rest.substr(0, dash), number = rest.substr(dash + 1, tmp - dash - 1);
+    if (pidText.find_first_not_of("0123456789") != std::string_view::npos ||
+        number.find_first_not_of("0123456789") != std::string_view::npos || pidText.size() > 9) {
+      continue;
+    }
+    const pid_t pid = static_cast<pid_t>(std::stol(std::string(pidText)));
+    if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    if (fs::is_regular_file(fs::symlink_status(it->path(), ignored))) fs::remove(it->path(), ignored);
+  }
+}
 
 const std::vector<const StorageBackend*>& AllBackends() {
   static const std::vector<const StorageBackend*> backends = {&SqliteBackend()};

@@ -130,6 +130,15 @@ const std::vector<const StorageBackend*>& AllBackends();
 const StorageBackend* BackendForHeader(std::string_view head);
 // The backend by its name ("jet", "sqlite"), or nullptr.
 const StorageBackend* BackendNamed(std::string_view name);
+// The name of a temporary file for building or rewriting the database
+// `native`: "<name>.<process id>-<n>.tmp", n counting up from 0 until the name
+// is free.
+std::filesystem::path TemporaryPathFor(const std::filesystem::path& native);
+// Removes the temporary files (and their companions) that a process which no
+// longer runs left beside the database `native`, as a killed creation or
+// rewrite leaves them. Files of running processes are left alone.
+void RemoveStaleTemporaries(const std::filesystem::path& native);
+
 // The companion suffixes of every backend: files with these suffixes beside a
 // database belong to it, whatever its format.
 std::vector<std::string> AllCompanionSuffixes();

@@ -203,9 +203,11 @@ TEST_F(BatchTest, CreateSelectsMandatoryAndNamedFieldsAndReplacesOnlyWhenTheyDif
 
   r = Run({"create", "--dest", "C:\\map", "--field", "調査会社"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
-  EXPECT_NE(r.out.find("SR-DATA.MDB.bak"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("作り直しました"), std::string::npos) << r.out;
   EXPECT_EQ(Rows(), 0);
-  EXPECT_EQ(test::ReadFile(C() / "map" / "SR-DATA.MDB.bak"), before);
+  const std::vector<std::string> backups = test::BackupsIn(C() / "map");
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_EQ(test::ReadFile(C() / "map" / backups[0]), before);
 }
 
 TEST_F(BatchTest, FailuresOfTheWorkExitWithTwo) {

@@ -237,7 +237,7 @@ TEST_F(DialogRoad, PrepareCreateReplaceAndLeaveAlone) {
   app.titles.entries[1].SelectFlg = 1;
   EXPECT_EQ(CreateOrReplaceDatabase(app), CreateOutcome::Replaced);
   EXPECT_TRUE(fs::exists(TitleDbFile()));
-  EXPECT_TRUE(fs::exists(dir / "D/dest/SR-DATA.MDB.bak"));
+  EXPECT_EQ(test::BackupsIn(dir / "D/dest").size(), 1u);
 
   // With the database present: its fields plus the mandatory entries.
   for (auto& e : app.titles.entries) e.SelectFlg = 0;

@@ -1,5 +1,6 @@
 #include "tests/support.h"
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -42,6 +43,16 @@ PlatformFacts FactsOn(const fs::path& root, const std::string& letters,
   fs::create_directories(facts.programFolder);
   facts.startDrive = letters.empty() ? 0 : letters[0];
   return facts;
+}
+
+std::vector<std::string> BackupsIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("SR-DATA.") && name.ends_with(".MDB.bak")) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {

@@ -32,6 +32,8 @@ PlatformFacts FactsOn(const std::filesystem::path& root, const std::string& lett
                       const std::string& missingRoots = "");
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// The backups of SR-DATA.MDB in a folder ("SR-DATA.<time>.MDB.bak"), by name.
+std::vector<std::string> BackupsIn(const std::filesystem::path& folder);
 std::string ReadFile(const std::filesystem::path& path);
 // Writes UTF-8 text as code page 932 bytes.
 void WriteCp932(const std::filesystem::path& path, const std::string& utf8);

@@ -1,7 +1,11 @@
 // The boring table: its layout from the title selection, creation, the
 // missing-file test, replacement with a backup, and the field matching.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 
 #include "env/errors.h"
@@ -217,39 +221,49 @@ TEST_P(BoringTest, MissingDatabaseTest) {
   EXPECT_FALSE(IsDatabaseMissing(folder, kDatabaseFileName, platform_));
 }
 
-TEST_P(BoringTest, ReplacementKeepsTheOldDatabaseAsBackup) {
+TEST_P(BoringTest, EveryReplacedDatabaseKeepsABackupOfItsOwn) {
   std::string folder = "C:\\dest";
-  DeleteDatabaseFile(folder, kDatabaseFileName, platform_);  // nothing there
+  EXPECT_EQ(DeleteDatabaseFile(folder, kDatabaseFileName, platform_), "");  // nothing there
   EXPECT_EQ(folder, "C:\\dest\\");
   EXPECT_TRUE(Files().empty());
+
+  std::tm when{};
+  when.tm_year = 2026 - 1900;
+  when.tm_mon = 11;
+  when.tm_mday = 8;
+  when.tm_hour = 9;
+  when.tm_min = 15;
+  when.tm_isdst = -1;
+  const auto at = std::chrono::system_clock::from_time_t(std::mktime(&when));
 
   Add("孔名", kKindText, 50);
   Create();
   Execute("INSERT INTO ボーリング VALUES( Null,'一本目','C:\\H1\\')");
-  // A log left by an older backup must not end up beside the new one.
-  test::WriteFile(File("SR-DATA.MDB.bak"), "older backup");
-  test::WriteFile(File("SR-DATA.MDB.bak-wal"), "stale log");
-  DeleteDatabaseFile(folder, kDatabaseFileName, platform_);
-  EXPECT_EQ(Files(), std::vector<std::string>{"SR-DATA.MDB.bak"});
-  EXPECT_EQ(Rows(File("SR-DATA.MDB.bak"), {"孔名"}), std::vector<std::string>{"一本目"});
-  EXPECT_TRUE(IsDatabaseMissing(folder, kDatabaseFileName, platform_));
-  // With no database to keep, the backup and its log stay; a log left without
-  // its database is dropped, not put beside the backup.
-  test::WriteFile(File("SR-DATA.MDB.bak-journal"), "backup's journal");
-  test::WriteFile(File("SR-DATA.MDB-wal"), "orphaned log");
-  DeleteDatabaseFile(folder, kDatabaseFileName, platform_);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB.bak", "SR-DATA.MDB.bak-journal"}));
-  EXPECT_EQ(test::ReadFile(File("SR-DATA.MDB.bak-journal")), "backup's journal");
-  fs::remove(File("SR-DATA.MDB.bak-journal"));
-
-  // Replaced again: the backup is the newer database; its log moves along.
-  Add("孔数", kKindInteger);
-  Create();
-  Execute("INSERT INTO ボーリング VALUES( Null,'二本目',3,'C:\\H2\\')");
+  // A log left beside the database belongs to it and moves along.
   test::WriteFile(File("SR-DATA.MDB-wal"), "");
-  DeleteDatabaseFile(folder, kDatabaseFileName, platform_);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB.bak", "SR-DATA.MDB.bak-wal"}));
-  EXPECT_EQ(Rows(File("SR-DATA.MDB.bak"), {"孔名", "孔数"}), std::vector<std::string>{"二本目|3"});
+  EXPECT_EQ(DeleteDatabaseFile(folder, kDatabaseFileName, platform_, at),
+            "SR-DATA.20261208-091500.MDB.bak");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.20261208-091500.MDB.bak",
+                                               "SR-DATA.20261208-091500.MDB.bak-wal"}));
+  fs::remove(File("SR-DATA.20261208-091500.MDB.bak-wal"));
+  EXPECT_TRUE(IsDatabaseMissing(folder, kDatabaseFileName, platform_));
+
+  // Replaced again within the same second: the first backup stays as it was.
+  Create();
+  Execute("INSERT INTO ボーリング VALUES( Null,'二本目','C:\\H2\\')");
+  EXPECT_EQ(DeleteDatabaseFile(folder, kDatabaseFileName, platform_, at),
+            "SR-DATA.20261208-091500-2.MDB.bak");
+  EXPECT_EQ(Rows(File("SR-DATA.20261208-091500.MDB.bak"), {"孔名"}), std::vector<std::string>{"一本目"});
+  EXPECT_EQ(Rows(File("SR-DATA.20261208-091500-2.MDB.bak"), {"孔名"}), std::vector<std::string>{"二本目"});
+
+  // With no database to keep, a log left without its database is dropped, not
+  // put beside a backup; the backups stay.
+  test::WriteFile(File("SR-DATA.MDB-journal"), "orphaned log");
+  EXPECT_EQ(DeleteDatabaseFile(folder, kDatabaseFileName, platform_, at), "");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.20261208-091500-2.MDB.bak",
+                                               "SR-DATA.20261208-091500.MDB.bak"}));
+  // Backup names sort by time.
+  EXPECT_LT(BackupFileName(kDatabaseFileName, at), BackupFileName(kDatabaseFileName, at + std::chrono::hours(24 * 40)));
 }
 
 TEST_P(BoringTest, ReplacementBuildsTheNewDatabaseBeforeTheOldGoesAside) {
@@ -268,11 +282,33 @@ TEST_P(BoringTest, ReplacementBuildsTheNewDatabaseBeforeTheOldGoesAside) {
 
   sel_.entries[1].FieldName = "孔数";
   sel_.entries[1].FieldKind = kKindInteger;
-  ReplaceBoringDatabase(folder, kDatabaseFileName, sel_, db_);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB", "SR-DATA.MDB.bak"}));
-  EXPECT_EQ(Rows(File("SR-DATA.MDB.bak"), {"孔名"}), std::vector<std::string>{"一本目"});
+  const std::string backup = ReplaceBoringDatabase(folder, kDatabaseFileName, sel_, db_);
+  EXPECT_EQ(Files(), (std::vector<std::string>{backup, "SR-DATA.MDB"}));
+  EXPECT_EQ(Rows(File(backup), {"孔名"}), std::vector<std::string>{"一本目"});
   EXPECT_TRUE(test::ReadTable(File()).rows.empty());
   EXPECT_EQ(Check(), 0);
+}
+
+TEST_P(BoringTest, TemporaryFilesOfAKilledCreationGoTheNextTime) {
+  // A process that has ended, as a killed creation's has.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  const std::string dead = "SR-DATA.MDB." + std::to_string(child) + "-0.tmp";
+  const std::string alive = "SR-DATA.MDB." + std::to_string(::getppid()) + "-0.tmp";
+  test::WriteFile(File(dead), "half");
+  test::WriteFile(File(dead + "-wal"), "log");
+  test::WriteFile(File(alive), "another program's work");
+  test::WriteFile(File("SR-DATA.MDB.notes.tmp"), "not ours");
+  Add("孔名", kKindText, 50);
+  Create();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"SR-DATA.MDB", alive, "SR-DATA.MDB.notes.tmp"}));
+
+  // Opening the database clears them too.
+  test::WriteFile(File(dead), "half");
+  db_.Engine().Workspaces(0).OpenDatabase("C:\\dest\\SR-DATA.MDB")->Close();
+  EXPECT_FALSE(fs::exists(File(dead)));
 }
 
 TEST_P(BoringTest, CreatedTableMatchesItsSelectionBothWays) {

@@ -167,6 +167,7 @@ TEST_F(DaoTest, ADatabaseHeldByAnotherProgramIsReportedAsLocked) {
   EXPECT_EQ(KindOf([&] { db->Execute("INSERT INTO T VALUES( 'x');"); }, &message),
             DbError::Kind::Locked);
   EXPECT_NE(message.find("C:\\l.db"), std::string::npos) << message;
+  EXPECT_NE(message.find("閉じてからやり直してください"), std::string::npos) << message;
   EXPECT_EQ(KindOf([&] { Ws().OpenDatabase("C:\\l.db"); }), DbError::Kind::Locked);
   other.Exec("ROLLBACK");
   db->Execute("INSERT INTO T VALUES( 'x');");

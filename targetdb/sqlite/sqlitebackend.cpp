@@ -109,25 +109,36 @@ class Connection {
   const std::string& path() const { return path_; }
   const fs::path& native() const { return native_; }
 
+  // Raises the failure of an SQLite call as a DbError in Japanese that names
+  // the database and says what to do where there is something to do.
   [[noreturn]] void Raise(int rc, const std::string& what) const {
-    std::string detail = handle_ ? sqlite3_errmsg(handle_) : sqlite3_errstr(rc);
     std::string head = "データベース「" + path_ + "」の" + what + "に失敗しました: ";
     switch (rc & 0xff) {
       case SQLITE_BUSY:
       case SQLITE_LOCKED:
-        Fail(Kind::Locked, head + "他のプログラムが使用中です");
+        Fail(Kind::Locked, head + "他のプログラムが使用中です。そのプログラムを閉じてからやり直してください");
       case SQLITE_READONLY:
       case SQLITE_CANTOPEN:
       case SQLITE_PERM:
-        Fail(Kind::ReadOnly, head + "ファイルかフォルダに書き込めません (" + detail + ")");
+      case SQLITE_AUTH:
+        Fail(Kind::ReadOnly, head + "ファイルかフォルダに書き込めません。書き込みの権限を確かめてください");
+      case SQLITE_FULL:
+        Fail(Kind::Other, head + "ディスクの空きが足りません。空きを作ってからやり直してください");
+      case SQLITE_IOERR:
+        if (rc == SQLITE_IOERR_NOMEM) Fail(Kind::Other, head + "メモリが足りません");
+        Fail(Kind::Other, head + "ファイルの読み書きでエラーが起きました。ディスクや接続先を確かめてください");
+      case SQLITE_NOMEM:
+        Fail(Kind::Other, head + "メモリが足りません");
       case SQLITE_NOTADB:
       case SQLITE_CORRUPT:
         Fail(Kind::NotADatabase,
-             head + "このプログラムで開けるデータベースではありません (" + detail + ")");
+             head + "このプログラムで開けるデータベースではないか、ファイルが壊れています");
       case SQLITE_CONSTRAINT:
-        Fail(Kind::Rejected, head + "テーブルの制約に反します (" + detail + ")");
+        Fail(Kind::Rejected, head + "テーブルの制約に反します");
+      case SQLITE_TOOBIG:
+        Fail(Kind::Rejected, head + "値が大きすぎます");
       default:
-        Fail(Kind::Other, head + detail);
+        Fail(Kind::Other, head + "データベース エンジンのエラーです (コード " + std::to_string(rc) + ")");
     }
   }
 
