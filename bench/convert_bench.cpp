@@ -5,7 +5,8 @@
 //           rules, the rows inserted through one prepared SQLite statement in
 //           one transaction: what the work costs at the least;
 //   insert  the Execute road into a new database (every hole inserted);
-//   update  the Execute road again (every hole updated).
+//   update  the Execute road again (every hole updated);
+// the last two once for each storage backend.
 //
 // Prints the time per hole of each run, each run's ratio to the floor, and the
 // peak memory of the process. The catalogue is the shipped data/TitleDb.TXT.
@@ -29,6 +30,7 @@
 #include "convert/valuerules.h"
 #include "env/errors.h"
 #include "targetdb/boringdb.h"
+#include "targetdb/storage.h"
 
 namespace fs = std::filesystem;
 using s2q::AppState;
@@ -155,10 +157,11 @@ void FloorRun(AppState& app, const std::string& source, const AllHoles& holes,
 
 struct Figures {
   int holes;
+  std::string backend;
   double floor, insert, update;  // seconds per hole
 };
 
-Figures Measure(int holes, const fs::path& catalogue) {
+std::vector<Figures> Measure(int holes, const fs::path& catalogue) {
   const fs::path root = fs::temp_directory_path() / ("s2q-bench-" + std::to_string(getpid()));
   fs::remove_all(root);
   fs::create_directories(root / "prog");
@@ -177,7 +180,7 @@ Figures Measure(int holes, const fs::path& catalogue) {
   s2q::WritePatdatIni(root / "config", "C:\\PATDAT\\");
   std::printf("%6d holes: generated in %.2f s\n", holes, Seconds(start));
 
-  Figures fig{holes, 0, 0, 0};
+  std::vector<Figures> figures;
   {
     s2q::Platform platform(facts);
     SilentUi ui;
@@ -193,31 +196,38 @@ Figures Measure(int holes, const fs::path& catalogue) {
 
     start = std::chrono::steady_clock::now();
     FloorRun(app, source, list, root / "floor.db");
-    fig.floor = Seconds(start) / holes;
+    const double floor = Seconds(start) / holes;
 
-    std::string dest = "C:\\map\\";
-    s2q::CreateBoringDatabase(dest, s2q::kDatabaseFileName, app.titles, app.db);
-    BenchView view(dest, source, list);
-    for (int pass = 0; pass < 2; ++pass) {
-      start = std::chrono::steady_clock::now();
-      s2q::ExecuteResult r = s2q::ExecuteConversion(app, view);
-      const double perHole = Seconds(start) / holes;
-      const int done = pass == 0 ? r.counts.inserted : r.counts.updated;
-      if (r.outcome != s2q::ExecuteOutcome::Converted || done != holes)
-        throw s2q::Error("run " + std::to_string(pass + 1) + " did not convert every hole");
-      (pass == 0 ? fig.insert : fig.update) = perHole;
+    for (const s2q::StorageBackend* backend : s2q::AllBackends()) {
+      Figures fig{holes, backend->Name(), floor, 0, 0};
+      std::string dest = "C:\\map\\";
+      fs::remove_all(root / "map");
+      fs::create_directories(root / "map");
+      app.db.createFormat = backend->Format();
+      s2q::CreateBoringDatabase(dest, s2q::kDatabaseFileName, app.titles, app.db);
+      BenchView view(dest, source, list);
+      for (int pass = 0; pass < 2; ++pass) {
+        start = std::chrono::steady_clock::now();
+        s2q::ExecuteResult r = s2q::ExecuteConversion(app, view);
+        const double perHole = Seconds(start) / holes;
+        const int done = pass == 0 ? r.counts.inserted : r.counts.updated;
+        if (r.outcome != s2q::ExecuteOutcome::Converted || done != holes)
+          throw s2q::Error("run " + std::to_string(pass + 1) + " did not convert every hole");
+        (pass == 0 ? fig.insert : fig.update) = perHole;
+      }
+      std::printf("%6d holes, %-6s: floor %.3f ms/hole, insert %.3f ms/hole (%.2f x floor), "
+                  "update %.3f ms/hole (%.2f x floor), peak memory %.1f MB\n",
+                  holes, fig.backend.c_str(), fig.floor * 1e3, fig.insert * 1e3,
+                  fig.insert / fig.floor, fig.update * 1e3, fig.update / fig.floor,
+                  PeakKilobytes() / 1024.0);
+      std::fflush(stdout);
+      figures.push_back(fig);
     }
   }
   start = std::chrono::steady_clock::now();
   fs::remove_all(root);
   std::printf("%6d holes: removed in %.2f s\n", holes, Seconds(start));
-
-  std::printf("%6d holes: floor %.3f ms/hole, insert %.3f ms/hole (%.2f x floor), "
-              "update %.3f ms/hole (%.2f x floor), peak memory %.1f MB\n",
-              holes, fig.floor * 1e3, fig.insert * 1e3, fig.insert / fig.floor,
-              fig.update * 1e3, fig.update / fig.floor, PeakKilobytes() / 1024.0);
-  std::fflush(stdout);
-  return fig;
+  return figures;
 }
 
 }  // namespace
@@ -233,13 +243,15 @@ int main(int argc, char** argv) {
     }
   }
   try {
-    std::vector<Figures> all;
+    std::vector<std::vector<Figures>> all;
     for (int n : counts) all.push_back(Measure(n, S2Q_CATALOGUE));
     if (all.size() > 1) {
-      const Figures& a = all.front();
-      const Figures& b = all.back();
-      std::printf("growth %d -> %d holes (time per hole): insert %.2f x, update %.2f x\n",
-                  a.holes, b.holes, b.insert / a.insert, b.update / a.update);
+      for (size_t b = 0; b < all.front().size(); ++b) {
+        const Figures& a = all.front()[b];
+        const Figures& z = all.back()[b];
+        std::printf("growth %d -> %d holes, %-6s (time per hole): insert %.2f x, update %.2f x\n",
+                    a.holes, z.holes, a.backend.c_str(), z.insert / a.insert, z.update / a.update);
+      }
     }
   } catch (const std::exception& e) {
     std::cerr << "convert_bench: " << e.what() << '\n';
