@@ -222,6 +222,43 @@ TEST(JetStorage, CreatedTableReadsBackWithItsFieldsAndRows) {
   created->Close();
 }
 
+TEST(JetStorage, LongTableDefinitionsGoOnOverSeveralPages) {
+  TempDir dir;
+  const fs::path file = dir / "SR-DATA.MDB";
+  std::vector<Field> fields;
+  for (int i = 0; i < 150; ++i) {
+    fields.push_back({"長いフィールド名の項目番号" + std::to_string(i), i % 2 ? dbText : dbLong, 10});
+  }
+  {
+    auto db = CreateWithTable(file, fields);
+    db->CreateTable("二番目", {{"名前", dbText, 20}});
+    auto table = db->Table(kTable);
+    for (int n = 0; n < 20; ++n) {
+      std::vector<Value> row;
+      for (int i = 0; i < 150; ++i) row.push_back(i % 2 ? Value::Text("v" + std::to_string(n)) : Value::Int(n * i));
+      db->Insert(*table, row);
+    }
+    db->Close();
+  }
+  EXPECT_GT(Load(file)->FindTable(kTable)->tdefPages.size(), 1u);
+  auto db = Reopen(file);
+  auto table = db->Table(kTable);
+  ASSERT_TRUE(table);
+  ASSERT_EQ(table->fields.size(), 150u);
+  EXPECT_EQ(table->fields[149].Name, "長いフィールド名の項目番号149");
+  const auto rows = db->Rows(*table);
+  ASSERT_EQ(rows.size(), 20u);
+  EXPECT_EQ(rows[19][148], Value::Int(19 * 148));
+  EXPECT_EQ(rows[19][149], Value::Text("v19"));
+  ASSERT_TRUE(db->Table("二番目"));
+  db->Close();
+  const std::string check = JetCheck();
+  if (check.empty()) GTEST_SKIP() << "jet-check or java missing";
+  auto [status, out] = RunCommand(check + " --write-test " + Quote(file));
+  EXPECT_EQ(status, 0) << out.substr(0, 2000);
+  EXPECT_NE(out.find("\"name\":\"二番目\",\"rowCount\":0"), std::string::npos);
+}
+
 TEST(JetStorage, UpdatesInPlaceOrMoveTheRowAndGiveBackItsSpace) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";

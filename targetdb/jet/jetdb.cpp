@@ -216,6 +216,7 @@ std::unique_ptr<Database> Database::FromImage(const Bytes& image) {
   if (image[0x14] == 0) throw FormatError{FormatError::Kind::Jet3, ""};
   if (image[0x14] != 1) throw FormatError{FormatError::Kind::NotJet, ""};
   if (image.size() < 3 * kPageSize) Damaged("file shorter than three pages");
+  if (image.size() % kPageSize != 0) Damaged("file size not a whole number of pages");
 
   std::unique_ptr<Database> db(new Database());
   const size_t count = image.size() / kPageSize;
