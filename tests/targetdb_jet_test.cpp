@@ -479,6 +479,74 @@ TEST(JetStorage, TablesItCannotKeepConsistentAreReadButNotWritten) {
   EXPECT_NE(out.find("\"検査\",100004]"), std::string::npos) << out;
 }
 
+TEST(JetStorage, LongValuesOnPagesOfTheirOwnReadBack) {
+  TempDir dir;
+  const fs::path file = dir / "SR-DATA.MDB";
+  CreateWithTable(file)->Close();
+  // The rows go to a new data page, the long values to the page after it.
+  const auto lvalPage = static_cast<uint32_t>(ReadAll(file).size() / 4096 + 1);
+  // The bytes of a long value header (length, kind, row, page) written as a
+  // text of UCS-2 characters, to be read as a memo field below.
+  auto header = [](uint32_t length, uint8_t kind, uint8_t row, uint32_t page) {
+    const char16_t chars[] = {static_cast<char16_t>(length & 0xFFFF),
+                              static_cast<char16_t>((kind << 8) | (length >> 16)),
+                              static_cast<char16_t>(((page & 0xFF) << 8) | row),
+                              static_cast<char16_t>(page >> 8), 0, 0};
+    return Value::Text(jet::Utf8(std::u16string_view(chars, 6)));
+  };
+  const std::u16string one = jet::Utf16("一頁の長い値");
+  const std::u16string first = jet::Utf16("二頁に"), second = jet::Utf16("わたる値");
+  {
+    auto db = Reopen(file);
+    auto table = db->Table(kTable);
+    auto row = BoringRow("BH-1", 1);
+    row[6] = header(static_cast<uint32_t>(one.size() * 2), 0x40, 0, lvalPage);
+    db->Insert(*table, row);
+    row = BoringRow("BH-2", 2);
+    row[6] = header(static_cast<uint32_t>((first.size() + second.size()) * 2), 0x00, 1, lvalPage);
+    db->Insert(*table, row);
+    db->Close();
+  }
+  // The page of long values: row 0 whole, rows 1 and 2 a chain.
+  std::string page(4096, '\0');
+  auto* p = reinterpret_cast<uint8_t*>(page.data());
+  p[0] = 0x01;
+  p[1] = 0x01;
+  std::memcpy(p + 4, "LVAL", 4);
+  std::vector<jet::Bytes> rows;
+  rows.push_back(jet::EncodeText(one, false));
+  jet::Bytes link(4, 0);
+  link[0] = 2;
+  jet::Put24(link.data() + 1, lvalPage);
+  const jet::Bytes a = jet::EncodeText(first, false), b = jet::EncodeText(second, false);
+  link.insert(link.end(), a.begin(), a.end());
+  rows.push_back(link);
+  jet::Bytes end(4, 0);
+  end.insert(end.end(), b.begin(), b.end());
+  rows.push_back(end);
+  size_t top = 4096;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    top -= rows[i].size();
+    std::memcpy(p + top, rows[i].data(), rows[i].size());
+    jet::Put16(p + 14 + 2 * i, static_cast<uint32_t>(top));
+  }
+  jet::Put16(p + 12, static_cast<uint32_t>(rows.size()));
+  std::string bytes = ReadAll(file);
+  ASSERT_EQ(bytes.size(), lvalPage * 4096u);
+  bytes += page;
+  // ソース位置 becomes a memo field.
+  const size_t column = Load(file)->FindTable(kTable)->tdefPage * 4096 + 63 + 25 * 6;
+  ASSERT_EQ(static_cast<uint8_t>(bytes[column]), jet::kText);
+  bytes[column] = static_cast<char>(jet::kMemo);
+  test::WriteFile(file, bytes);
+
+  auto db = Reopen(file);
+  const auto read = db->Rows(*db->Table(kTable));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0][6], Value::Text("一頁の長い値"));
+  EXPECT_EQ(read[1][6], Value::Text("二頁にわたる値"));
+}
+
 TEST(JetStorage, BigTablesSwitchToAReferenceUsageMap) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";
