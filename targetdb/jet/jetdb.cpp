@@ -925,7 +925,7 @@ void Database::AddIndexEntry(Table& t, const IndexDef& ix, const Bytes& key, Row
 
 // ---- Creating tables ------------------------------------------------------------------
 
-void Database::WriteTdef(Table& t, const std::vector<IndexSpec>& specs) {
+void Database::WriteTdef(Table& t, const std::vector<IndexPlan>& plans) {
   Bytes d(kTdefHeader, 0);
   d[0] = kPageTdef;
   d[1] = 0x01;
@@ -938,13 +938,13 @@ void Database::WriteTdef(Table& t, const std::vector<IndexSpec>& specs) {
   Put16(d.data() + 41, static_cast<uint32_t>(t.columns.size()));
   Put16(d.data() + 43, numVar);
   Put16(d.data() + 45, static_cast<uint32_t>(t.columns.size()));
-  Put32(d.data() + 47, static_cast<uint32_t>(specs.size()));
-  Put32(d.data() + 51, static_cast<uint32_t>(specs.size()));
+  Put32(d.data() + 47, static_cast<uint32_t>(plans.size()));
+  Put32(d.data() + 51, static_cast<uint32_t>(plans.size()));
   d[55] = t.owned.loc.row;
   Put24(d.data() + 56, t.owned.loc.page);
   d[59] = t.free.loc.row;
   Put24(d.data() + 60, t.free.loc.page);
-  for (size_t i = 0; i < specs.size(); ++i) d.resize(d.size() + 12, 0);
+  for (size_t i = 0; i < plans.size(); ++i) d.resize(d.size() + 12, 0);
   for (const auto& c : t.columns) {
     uint8_t b[kColumnBlock] = {};
     b[0] = c.type;
@@ -967,7 +967,7 @@ void Database::WriteTdef(Table& t, const std::vector<IndexSpec>& specs) {
     d.insert(d.end(), b.begin(), b.end());
   };
   for (const auto& c : t.columns) name(c.name);
-  for (size_t i = 0; i < specs.size(); ++i) {
+  for (size_t i = 0; i < plans.size(); ++i) {
     const IndexDef& ix = t.indexes[i];
     uint8_t b[kRealIndexBlock] = {};
     Put32(b, kMagicTableNumber);
@@ -982,16 +982,16 @@ void Database::WriteTdef(Table& t, const std::vector<IndexSpec>& specs) {
     b[46] = ix.flags;
     d.insert(d.end(), b, b + kRealIndexBlock);
   }
-  for (size_t i = 0; i < specs.size(); ++i) {
+  for (size_t i = 0; i < plans.size(); ++i) {
     uint8_t b[kLogicalIndexBlock] = {};
     Put32(b, kMagicTableNumber);
     Put32(b + 4, static_cast<uint32_t>(i));
     Put32(b + 8, static_cast<uint32_t>(i));
     Put32(b + 13, 0xFFFFFFFF);  // no foreign key
-    b[23] = specs[i].primary ? 0x01 : 0x00;
+    b[23] = plans[i].primary ? 0x01 : 0x00;
     d.insert(d.end(), b, b + kLogicalIndexBlock);
   }
-  for (const auto& s : specs) name(s.name);
+  for (const auto& s : plans) name(s.name);
   Append16(d, 0xFFFF);
   Put32(d.data() + 8, static_cast<uint32_t>(d.size()));
 
@@ -1017,7 +1017,7 @@ void Database::WriteTdef(Table& t, const std::vector<IndexSpec>& specs) {
 }
 
 Table& Database::MakeTable(const std::string& name, std::vector<ColumnDef> columns,
-                           const std::vector<IndexSpec>& specs, bool system) {
+                           const std::vector<IndexPlan>& plans, bool system) {
   auto t = std::make_unique<Table>();
   t->name = name;
   t->system = system;
@@ -1044,12 +1044,12 @@ Table& Database::MakeTable(const std::string& name, std::vector<ColumnDef> colum
   t->fixedSize = fixed;
   t->owned.loc = AddMapRow();
   t->free.loc = AddMapRow();
-  for (size_t i = 0; i < specs.size(); ++i) {
+  for (size_t i = 0; i < plans.size(); ++i) {
     IndexDef ix;
-    ix.name = specs[i].name;
+    ix.name = plans[i].name;
     ix.slot = i;
-    ix.flags = specs[i].flags;
-    for (uint16_t c : specs[i].columns) ix.columns.emplace_back(c, 0x01);
+    ix.flags = plans[i].flags;
+    for (uint16_t c : plans[i].columns) ix.columns.emplace_back(c, 0x01);
     ix.pagesMap = AddMapRow();
     ix.root = AllocPage();
     t->indexes.push_back(ix);
@@ -1061,7 +1061,7 @@ Table& Database::MakeTable(const std::string& name, std::vector<ColumnDef> colum
   }
   StoreMap(t->owned);
   StoreMap(t->free);
-  WriteTdef(*t, specs);
+  WriteTdef(*t, plans);
   Table& ref = *t;
   tables_[Upper(name)] = std::move(t);
   return ref;

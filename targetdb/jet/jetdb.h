@@ -188,15 +188,15 @@ class Database {
   void WriteLeaf(uint32_t page, uint32_t tdef, const std::vector<Bytes>& entries);
 
   // Creation of tables.
-  struct IndexSpec {
+  struct IndexPlan {
     std::string name;
     std::vector<uint16_t> columns;
     uint8_t flags = 0;
     bool primary = false;
   };
   Table& MakeTable(const std::string& name, std::vector<ColumnDef> columns,
-                   const std::vector<IndexSpec>& indexes, bool system);
-  void WriteTdef(Table& t, const std::vector<IndexSpec>& specs);
+                   const std::vector<IndexPlan>& indexes, bool system);
+  void WriteTdef(Table& t, const std::vector<IndexPlan>& plans);
   RowId AddSystemRow(Table& t, const std::vector<Cell>& cells);
   void AddCatalogEntry(const std::string& name, int32_t id, int32_t parent, int16_t type,
                        uint32_t flags, const uint8_t* owner, double created);
