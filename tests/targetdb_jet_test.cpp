@@ -356,6 +356,7 @@ TEST(JetStorage, CloseReplacesTheFileInOneStep) {
   auto db = CreateWithTable(file);
   db->Close();
   const std::string created = ReadAll(file);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   db = Reopen(file);
   auto table = db->Table(kTable);
   db->Insert(*table, BoringRow("BH-1", 1));
@@ -363,6 +364,7 @@ TEST(JetStorage, CloseReplacesTheFileInOneStep) {
   db->Close();
   db->Close();
   EXPECT_NE(ReadAll(file), created);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   for (const auto& entry : fs::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().filename(), "SR-DATA.MDB") << "left behind: " << entry.path();
   }

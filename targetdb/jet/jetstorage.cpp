@@ -4,6 +4,7 @@
 // database, flushes it, renames it over the database and flushes the folder,
 // so that the file on disk is always either the old or the new database.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -81,6 +82,11 @@ void ReplaceFile(const fs::path& target, const jet::Bytes& image) {
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) throw std::system_error(errno, std::generic_category());
   try {
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) {
+      throw std::system_error(errno, std::generic_category());
+    }
     WriteAll(fd, image.data(), image.size());
     if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category());
   } catch (...) {
