@@ -36,6 +36,7 @@ std::optional<size_t> TableLayout::Position(std::string_view fieldName) const {
 
 #include <cerrno>
 
+#include "targetdb/jet/jetbackend.h"
 #include "targetdb/sqlite/sqlitebackend.h"
 
 namespace s2q {
@@ -77,7 +78,8 @@ void RemoveStaleTemporaries(const fs::path& native) {
 }
 
 const std::vector<const StorageBackend*>& AllBackends() {
-  static const std::vector<const StorageBackend*> backends = {&SqliteBackend()};
+  // Jet 4 first: new databases are what the map application reads through Jet.
+  static const std::vector<const StorageBackend*> backends = {&JetBackend(), &SqliteBackend()};
   return backends;
 }
 
