@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -336,6 +340,39 @@ TEST_P(EngineTest, TheSlotIsEmptiedOnEveryPath) {
     closer.Close();
     EXPECT_EQ(state.BoringDb, nullptr);
   }
+}
+
+TEST_P(EngineTest, AKillAtAnyMomentLeavesADatabaseThatReads) {
+  Make({{"A", dbText, 10}, {"ソース位置", dbText, 128}}, "k.db")->Close();
+  size_t rows = 0;
+  // Kills a writer after growing delays, so the kill falls before, during and
+  // after the writing of the file.
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        for (;;) {
+          auto db = Ws().OpenDatabase("C:\\k.db");
+          for (int i = 0; i < 300; ++i) db->Execute("INSERT INTO T VALUES( 'x','p" + std::to_string(i) + "');");
+          db->Execute("UPDATE T SET A = 'yyyyyyyyyy' WHERE ソース位置 = 'p1';");
+          db->Close();
+        }
+      } catch (...) {
+        ::_exit(1);
+      }
+    }
+    ::usleep(static_cast<useconds_t>(2000 + attempt * 7919 % 60000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended on its own";
+    // The file opens and reads whole; it never loses rows it had.
+    test::TableContents t = test::ReadTable(Native("k.db"), "T");
+    EXPECT_GE(t.rows.size(), rows);
+    rows = t.rows.size();
+  }
+  EXPECT_GT(rows, 0u) << "no writer got as far as its first close";
 }
 
 std::string FormatName(const ::testing::TestParamInfo<StorageFormat>& info) {
