@@ -1,0 +1,89 @@
+#pragma once
+// Building blocks of the Jet 4 file format (Jet 4.0, Access 2000-2003):
+// little-endian fields, the masked header region, text as stored in rows,
+// date values and the index keys of the General sort order.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace s2q::jet {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kPageSize = 4096;
+
+// ---- Fields ------------------------------------------------------------------
+
+inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t Get24(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16);
+}
+inline uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t Get64(const uint8_t* p) {
+  return static_cast<uint64_t>(Get32(p)) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
+}
+inline void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void Put24(uint8_t* p, uint32_t v) {
+  Put16(p, v);
+  p[2] = static_cast<uint8_t>(v >> 16);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v);
+  Put16(p + 2, v >> 16);
+}
+inline void Put64(uint8_t* p, uint64_t v) {
+  Put32(p, static_cast<uint32_t>(v));
+  Put32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+void Append16(Bytes& b, uint32_t v);
+void Append32(Bytes& b, uint32_t v);
+
+// ---- Header ------------------------------------------------------------------
+
+// The header page masks bytes 0x18..0x97 with an RC4 key stream (key
+// C7 DA 39 6B); applying the mask twice gives the original bytes back.
+void ApplyHeaderMask(uint8_t* page);
+
+// ---- Text ----------------------------------------------------------------------
+
+// UTF-8 to UTF-16 and back. Invalid UTF-8 sequences become U+FFFD; unpaired
+// surrogates read back as U+FFFD, so the result is always valid UTF-8.
+std::u16string Utf16(std::string_view utf8);
+std::string Utf8(std::u16string_view text);
+
+// A text value as a row stores it: with "Unicode compression" on, a text whose
+// characters all lie in U+0001..U+00FF is stored as FF FE and one byte each;
+// every other text as UCS-2 little-endian.
+Bytes EncodeText(std::u16string_view text, bool compress);
+// Reads both forms (including the mixed form in which a 00 byte switches
+// between one-byte and two-byte characters).
+std::u16string DecodeText(const uint8_t* p, size_t n);
+
+// ---- Dates ---------------------------------------------------------------------
+
+// "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS" to days since 1899-12-30 (the time of
+// day as the fraction; before that day the fraction counts forward from the
+// whole day, as Jet keeps it). nullopt for anything else.
+std::optional<double> DateToDays(std::string_view text);
+// Back to "YYYY-MM-DD", plus " HH:MM:SS" when there is a time of day.
+std::string DaysToDate(double days);
+
+// ---- Index keys ------------------------------------------------------------------
+
+// Ascending index key of a 32-bit integer: flag 7F, then the value big-endian
+// with its sign bit flipped. A null value is the single byte 00.
+void AppendLongKey(Bytes& key, std::optional<int32_t> v);
+// Ascending index key of a text in the General sort order (LCID 1033,
+// version 0): flag 7F, then the character codes and their extra codes.
+void AppendTextKey(Bytes& key, const std::optional<std::u16string>& v);
+
+}  // namespace s2q::jet
