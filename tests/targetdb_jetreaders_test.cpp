@@ -4,7 +4,8 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <cstdlib>
+#include <optional>
 
 #include "targetdb/jet/jetbackend.h"
 #include "tests/jetreaders.h"
@@ -274,6 +275,42 @@ TEST_F(ReadersOnJetFile, JetCheckProblemsFailTheComparison) {
     named |= std::string(failures.GetTestPartResult(k).message()).find("jet-check finds problems") !=
              std::string::npos;
   EXPECT_TRUE(named) << failures.size() << " failures, none from jet-check";
+}
+
+// Sets an environment variable for the scope of a test, or removes it.
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ~EnvVar() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(ReadersOnJetFile, AMissingReaderFailsUnderCiAndSkipsElsewhere) {
+  S2Q_REQUIRE_JET_READERS();
+  EnvVar tool("S2Q_JET_CHECK", (dir_ / "no-jet-check").c_str());
+  EXPECT_NE(ReaderMissing(Reader::JetCheck), "");
+  EXPECT_EQ(ReaderMissing(Reader::Mdbtools), "");
+  for (bool ci : {true, false}) {
+    EnvVar ciVar("CI", ci ? "true" : nullptr);
+    ::testing::TestPartResultArray results;
+    {
+      ::testing::ScopedFakeTestPartResultReporter reporter(
+          ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+      ExpectReadersAgree(file_, "ボーリング", kColumns, kRows);
+    }
+    // The readers there still agree; only the missing one is reported.
+    ASSERT_EQ(results.size(), 1) << "CI " << ci;
+    const auto& r = results.GetTestPartResult(0);
+    EXPECT_EQ(r.failed(), ci);
+    EXPECT_EQ(r.skipped(), !ci);
+    EXPECT_NE(std::string(r.message()).find("jet-check"), std::string::npos) << r.message();
+  }
 }
 
 }  // namespace
