@@ -216,6 +216,7 @@ std::unique_ptr<Database> Database::FromImage(const Bytes& image) {
   if (image[0x14] == 0) throw FormatError{FormatError::Kind::Jet3, ""};
   if (image[0x14] != 1) throw FormatError{FormatError::Kind::NotJet, ""};
   if (image.size() < 3 * kPageSize) Damaged("file shorter than three pages");
+  if (image.size() % kPageSize != 0) Damaged("file size not a whole number of pages");
 
   std::unique_ptr<Database> db(new Database());
   const size_t count = image.size() / kPageSize;
@@ -811,24 +812,25 @@ RowId Database::InsertRow(Table& t, const Bytes& row) {
 RowId Database::ReplaceRow(Table& t, RowId id, const Bytes& row) {
   const uint8_t* pg = Page(id.page);
   const uint16_t off = Get16(pg + kDataHeader + 2 * id.row);
-  auto [s, e] = RowSpan(pg, id.row);
   const bool pointer = (off & kOverflow) && !(off & kDeleted);
-  if (!pointer && FreeSpace(id.page) + (e - s) >= row.size()) {
-    const uint16_t n = Get16(pg + 12);
-    std::vector<std::pair<uint16_t, Bytes>> rows;
-    for (uint16_t i = 0; i < n; ++i) {
-      auto [rs, re] = RowSpan(pg, i);
-      const uint16_t flags = Get16(pg + kDataHeader + 2 * i) & static_cast<uint16_t>(~kOffsetMask);
-      rows.emplace_back(flags, i == id.row ? row : Bytes(pg + rs, pg + re));
-    }
-    RelayPage(id.page, std::move(rows));
-  } else {
+  // The page's rows with the new one in place, if they all fit once the page
+  // is laid out again.
+  const uint16_t n = Get16(pg + 12);
+  std::vector<std::pair<uint16_t, Bytes>> rows;
+  size_t total = kDataHeader + 2 * n;
+  for (uint16_t i = 0; i < n && !pointer; ++i) {
+    auto [rs, re] = RowSpan(pg, i);
+    const uint16_t flags = Get16(pg + kDataHeader + 2 * i) & static_cast<uint16_t>(~kOffsetMask);
+    rows.emplace_back(flags, i == id.row ? row : Bytes(pg + rs, pg + re));
+    total += rows.back().second.size();
+  }
+  if (pointer || total > kPageSize) {
     DeleteRowAt(id);
     --t.rowCount;
     if (FreeSpace(id.page) >= kFreeThreshold && t.free.pages.insert(id.page).second) t.free.dirty = true;
-    id = InsertRow(t, row);
-    return id;
+    return InsertRow(t, row);
   }
+  RelayPage(id.page, std::move(rows));
   const bool roomy = FreeSpace(id.page) >= kFreeThreshold;
   if (roomy ? t.free.pages.insert(id.page).second : t.free.pages.erase(id.page) > 0) t.free.dirty = true;
   return id;

@@ -110,8 +110,8 @@ int16_t FieldType(uint8_t jetType) { return static_cast<int16_t>(jetType); }
 
 class JetStorage : public Storage {
  public:
-  JetStorage(std::string path, fs::path native, std::unique_ptr<jet::Database> db, std::string locale)
-      : path_(std::move(path)), native_(std::move(native)), db_(std::move(db)), locale_(std::move(locale)) {}
+  JetStorage(std::string path, fs::path native, std::unique_ptr<jet::Database> db)
+      : path_(std::move(path)), native_(std::move(native)), db_(std::move(db)) {}
 
   const std::string& Path() const override { return path_; }
 
@@ -405,7 +405,6 @@ class JetStorage : public Storage {
   std::string path_;
   fs::path native_;
   std::unique_ptr<jet::Database> db_;
-  std::string locale_;  // the sort order the creator asked for (see the header's sort order)
   bool dirty_ = false;
   std::map<std::string, std::shared_ptr<const TableLayout>> layouts_;
   std::map<std::pair<std::string, size_t>, Lookup> lookups_;
@@ -432,10 +431,13 @@ class JetBackendImpl : public StorageBackend {
     }
     jet::Bytes image;
     {
-      std::ifstream in(native, std::ios::binary);
+      std::ifstream in(native, std::ios::binary | std::ios::ate);
       if (!in) Fail(Kind::Other, "データベース「" + path + "」を開けません: " + SystemErrorText(errno));
-      image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      if (in.bad()) Fail(Kind::Other, "データベース「" + path + "」を読めません: " + SystemErrorText(errno));
+      image.resize(static_cast<size_t>(in.tellg()));
+      in.seekg(0);
+      if (!in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()))) {
+        Fail(Kind::Other, "データベース「" + path + "」を読めません: " + SystemErrorText(errno));
+      }
     }
     std::unique_ptr<jet::Database> db;
     try {
@@ -459,10 +461,12 @@ class JetBackendImpl : public StorageBackend {
     if (::access(native.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0) {
       Fail(Kind::ReadOnly, "データベース「" + path + "」は読み取り専用で、書き込めません");
     }
-    return std::make_unique<JetStorage>(path, native, std::move(db), std::string());
+    return std::make_unique<JetStorage>(path, native, std::move(db));
   }
 
-  std::unique_ptr<Storage> Create(const std::string& path, const fs::path& native, const std::string& locale,
+  // The locale the caller asks for is not the one written: see the sort order
+  // in Database::CreateEmpty.
+  std::unique_ptr<Storage> Create(const std::string& path, const fs::path& native, const std::string& /*locale*/,
                                   const StorageOptions&) const override {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(native, ec))) {
@@ -474,7 +478,7 @@ class JetBackendImpl : public StorageBackend {
     } catch (const std::system_error& e) {
       Fail(Kind::Other, "データベース「" + path + "」を作成できません: " + SystemErrorText(e.code().value()));
     }
-    return std::make_unique<JetStorage>(path, native, std::move(db), locale);
+    return std::make_unique<JetStorage>(path, native, std::move(db));
   }
 
   std::vector<std::string> CompanionSuffixes() const override { return {}; }
