@@ -36,6 +36,7 @@ Json ParseJson(std::string_view text);
 struct CsvField {
   std::string text;
   bool quoted = false;  // mdb-export quotes texts and dates, never a Null
+                        // (nor an empty text, which it prints like a Null)
 };
 // Fields separated by `,`, records by a newline (a "\r\n" counts as one);
 // quoted fields may hold commas, newlines and doubled quotes. Throws
@@ -125,7 +126,9 @@ std::vector<ReadColumn> ParseMdbSchema(std::string_view output, const std::strin
 // Runs every reader on `table` of `file` and checks with gtest assertions
 // that each lists the table and reads exactly these columns and rows, and
 // that jet-check finds no problem. Failures name the reader, the row and the
-// column. With `anyOrder` the rows are compared as sets. A reader missing on
+// column. An empty text is expected to read as Null in mdbtools, which
+// cannot tell the two apart; the other two readers must see "". With
+// `anyOrder` the rows are compared as sets. A reader missing on
 // the machine fails the test under CI and otherwise skips it (after the
 // others have been checked).
 void ExpectReadersAgree(const std::filesystem::path& file, const std::string& table,
