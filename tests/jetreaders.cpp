@@ -1,0 +1,936 @@
+#include "tests/jetreaders.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+extern char** environ;
+
+namespace s2q::test {
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------- JSON
+
+const Json* Json::Find(std::string_view key) const {
+  for (const auto& [k, v] : members)
+    if (k == key) return &v;
+  return nullptr;
+}
+
+const Json& Json::At(std::string_view key) const {
+  if (const Json* v = Find(key)) return *v;
+  throw std::runtime_error("JSON: no member \"" + std::string(key) + "\"");
+}
+
+namespace {
+
+class JsonParser {
+ public:
+  explicit JsonParser(std::string_view s) : s_(s) {}
+
+  Json Document() {
+    Json v = Value(0);
+    Space();
+    if (i_ != s_.size()) Fail("text after the value");
+    return v;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw std::runtime_error("JSON: " + what + " at byte " + std::to_string(i_));
+  }
+  void Space() {
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r'))
+      ++i_;
+  }
+  bool Eat(char c) {
+    if (i_ < s_.size() && s_[i_] == c) {
+      ++i_;
+      return true;
+    }
+    return false;
+  }
+  void Word(std::string_view w) {
+    if (s_.substr(i_, w.size()) != w) Fail("unknown word");
+    i_ += w.size();
+  }
+
+  Json Value(int depth) {
+    if (depth > 200) Fail("nesting too deep");
+    Space();
+    if (i_ >= s_.size()) Fail("missing value");
+    Json v;
+    char c = s_[i_];
+    if (c == '{') {
+      v.kind = Json::Kind::Object;
+      ++i_;
+      Space();
+      if (Eat('}')) return v;
+      do {
+        Space();
+        if (i_ >= s_.size() || s_[i_] != '"') Fail("expected a member name");
+        std::string key = String();
+        Space();
+        if (!Eat(':')) Fail("expected ':'");
+        v.members.emplace_back(std::move(key), Value(depth + 1));
+        Space();
+      } while (Eat(','));
+      if (!Eat('}')) Fail("expected ',' or '}'");
+    } else if (c == '[') {
+      v.kind = Json::Kind::Array;
+      ++i_;
+      Space();
+      if (Eat(']')) return v;
+      do {
+        v.items.push_back(Value(depth + 1));
+        Space();
+      } while (Eat(','));
+      if (!Eat(']')) Fail("expected ',' or ']'");
+    } else if (c == '"') {
+      v.kind = Json::Kind::String;
+      v.text = String();
+    } else if (c == 't') {
+      Word("true");
+      v.kind = Json::Kind::Bool;
+      v.boolean = true;
+    } else if (c == 'f') {
+      Word("false");
+      v.kind = Json::Kind::Bool;
+    } else if (c == 'n') {
+      Word("null");
+    } else {
+      v.kind = Json::Kind::Number;
+      v.text = Number();
+    }
+    return v;
+  }
+
+  bool Digit() const { return i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9'; }
+
+  std::string Number() {
+    size_t start = i_;
+    Eat('-');
+    if (Eat('0')) {
+      if (Digit()) Fail("leading zero");
+    } else if (Digit()) {
+      while (Digit()) ++i_;
+    } else {
+      Fail("unexpected character");
+    }
+    if (Eat('.')) {
+      if (!Digit()) Fail("no digit after '.'");
+      while (Digit()) ++i_;
+    }
+    if (Eat('e') || Eat('E')) {
+      if (!Eat('+')) Eat('-');
+      if (!Digit()) Fail("no digit in exponent");
+      while (Digit()) ++i_;
+    }
+    return std::string(s_.substr(start, i_ - start));
+  }
+
+  unsigned Hex4() {
+    if (i_ + 4 > s_.size()) Fail("short \\u escape");
+    unsigned v = 0;
+    for (int k = 0; k < 4; ++k) {
+      char c = s_[i_++];
+      v <<= 4;
+      if (c >= '0' && c <= '9') v |= c - '0';
+      else if (c >= 'a' && c <= 'f') v |= c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F') v |= c - 'A' + 10;
+      else Fail("bad hex digit");
+    }
+    return v;
+  }
+
+  static void Utf8(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  std::string String() {
+    ++i_;  // the opening quote
+    std::string out;
+    for (;;) {
+      if (i_ >= s_.size()) Fail("unclosed string");
+      unsigned char c = static_cast<unsigned char>(s_[i_++]);
+      if (c == '"') return out;
+      if (c < 0x20) Fail("control character in a string");
+      if (c != '\\') {
+        out += static_cast<char>(c);
+        continue;
+      }
+      if (i_ >= s_.size()) Fail("unclosed string");
+      char e = s_[i_++];
+      switch (e) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          unsigned cp = Hex4();
+          if (cp >= 0xDC00 && cp <= 0xDFFF) Fail("lone low surrogate");
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (!(Eat('\\') && Eat('u'))) Fail("high surrogate without its pair");
+            unsigned lo = Hex4();
+            if (lo < 0xDC00 || lo > 0xDFFF) Fail("high surrogate without its pair");
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          }
+          Utf8(out, cp);
+          break;
+        }
+        default: Fail("unknown escape");
+      }
+    }
+  }
+
+  std::string_view s_;
+  size_t i_ = 0;
+};
+
+}  // namespace
+
+Json ParseJson(std::string_view text) { return JsonParser(text).Document(); }
+
+// ---------------------------------------------------------------- CSV
+
+std::vector<std::vector<CsvField>> ParseCsv(std::string_view s) {
+  std::vector<std::vector<CsvField>> records;
+  std::vector<CsvField> record;
+  size_t i = 0;
+  auto lineEnd = [&](size_t k) { return s[k] == '\n' || (s[k] == '\r' && k + 1 < s.size() && s[k + 1] == '\n'); };
+  while (i < s.size()) {
+    CsvField field;
+    if (s[i] == '"') {
+      field.quoted = true;
+      ++i;
+      for (;;) {
+        if (i >= s.size()) throw std::runtime_error("CSV: unclosed quote in record " + std::to_string(records.size() + 1));
+        if (s[i] == '"') {
+          if (i + 1 < s.size() && s[i + 1] == '"') {
+            field.text += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        field.text += s[i++];
+      }
+      if (i < s.size() && s[i] != ',' && !lineEnd(i))
+        throw std::runtime_error("CSV: text after a closing quote in record " + std::to_string(records.size() + 1));
+    } else {
+      while (i < s.size() && s[i] != ',' && !lineEnd(i)) {
+        if (s[i] == '"') throw std::runtime_error("CSV: quote inside an unquoted field in record " + std::to_string(records.size() + 1));
+        field.text += s[i++];
+      }
+    }
+    record.push_back(std::move(field));
+    if (i < s.size() && s[i] == ',') {
+      ++i;
+      if (i == s.size()) record.push_back({});  // a trailing empty field
+      continue;
+    }
+    if (i < s.size()) i += s[i] == '\r' ? 2 : 1;
+    records.push_back(std::move(record));
+    record.clear();
+  }
+  if (!record.empty()) records.push_back(std::move(record));
+  return records;
+}
+
+// ---------------------------------------------------------------- values
+
+std::string ShortestSingle(float v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string ShortestDouble(double v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+namespace {
+
+template <typename T>
+bool ParseAll(std::string_view s, T& v) {
+  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+int Month(std::string_view name) {
+  static const char* const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (int m = 0; m < 12; ++m)
+    if (name == names[m]) return m + 1;
+  return 0;
+}
+
+std::vector<std::string_view> Split(std::string_view s, char sep) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (size_t k = 0; k <= s.size(); ++k)
+    if (k == s.size() || s[k] == sep) {
+      parts.push_back(s.substr(start, k - start));
+      start = k + 1;
+    }
+  return parts;
+}
+
+// Reads "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DDTHH:MM[:SS[.fff]]"
+// (Java's LocalDateTime) and "Sat Feb 03 00:00:00 UTC 2001" (Java's Date).
+std::string NormalizeDate(std::string_view raw) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  auto bad = [&] { return std::runtime_error("not a date: \"" + std::string(raw) + "\""); };
+  auto num = [&](std::string_view p, int& out) {
+    if (p.empty() || !ParseAll(p, out)) throw bad();
+  };
+  auto clock = [&](std::string_view t) {
+    auto parts = Split(t, ':');
+    if (parts.size() < 2 || parts.size() > 3) throw bad();
+    num(parts[0], h);
+    num(parts[1], mi);
+    if (parts.size() == 3) num(parts[2].substr(0, parts[2].find('.')), sec);
+  };
+  auto words = Split(raw, ' ');
+  if (words.size() == 6 && Month(words[1])) {  // Java's Date.toString()
+    mo = Month(words[1]);
+    num(words[2], d);
+    clock(words[3]);
+    num(words[5], y);
+  } else {
+    size_t cut = raw.find_first_of(" T");
+    auto parts = Split(raw.substr(0, cut), '-');
+    if (parts.size() != 3 || parts[0].size() != 4) throw bad();
+    num(parts[0], y);
+    num(parts[1], mo);
+    num(parts[2], d);
+    if (cut != std::string_view::npos) clock(raw.substr(cut + 1));
+  }
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 59) throw bad();
+  char buf[32];
+  if (h == 0 && mi == 0 && sec == 0)
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);
+  else
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
+  return buf;
+}
+
+}  // namespace
+
+std::string NormalizeValue(const std::string& type, std::string_view raw) {
+  auto bad = [&] {
+    return std::runtime_error("not a " + type + " value: \"" + std::string(raw) + "\"");
+  };
+  if (type == "integer" || type == "long" || type == "byte") {
+    int64_t v = 0;
+    if (!ParseAll(raw, v)) throw bad();
+    return std::to_string(v);
+  }
+  if (type == "single") {
+    float v = 0;
+    if (!ParseAll(raw, v)) throw bad();
+    return ShortestSingle(v);
+  }
+  if (type == "double") {
+    double v = 0;
+    if (!ParseAll(raw, v)) throw bad();
+    return ShortestDouble(v);
+  }
+  if (type == "datetime") return NormalizeDate(raw);
+  if (type == "boolean") {
+    if (raw == "1" || raw == "true") return "true";
+    if (raw == "0" || raw == "false") return "false";
+    throw bad();
+  }
+  return std::string(raw);
+}
+
+// ---------------------------------------------------------------- processes
+
+namespace {
+
+struct Ran {
+  int status = -1;  // exit status, or 128 + the signal that ended it
+  std::string out, err;
+};
+
+std::string FindProgram(const std::string& name) {
+  if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : "";
+  const char* path = std::getenv("PATH");
+  for (auto dir : Split(path ? path : "/usr/bin:/bin", ':')) {
+    std::string candidate = std::string(dir.empty() ? "." : dir) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+std::string CommandText(const std::vector<std::string>& argv) {
+  std::string s;
+  for (const auto& a : argv) s += (s.empty() ? "" : " ") + a;
+  return s;
+}
+
+// Runs a program without a shell; numbers and dates come out the same on
+// every machine (C.UTF-8, UTC), texts as UTF-8.
+Ran Run(const std::vector<std::string>& argv) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string_view v(*e);
+    if (v.starts_with("LC_ALL=") || v.starts_with("LANG=") || v.starts_with("TZ=")) continue;
+    env.emplace_back(v);
+  }
+  env.push_back("LC_ALL=C.UTF-8");
+  env.push_back("LANG=C.UTF-8");
+  env.push_back("TZ=UTC");
+  std::vector<char*> envp, args;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argvCopy = argv;
+  for (auto& a : argvCopy) args.push_back(a.data());
+  args.push_back(nullptr);
+
+  int outPipe[2], errPipe[2];
+  if (::pipe(outPipe) != 0) throw ReaderError("cannot make a pipe");
+  if (::pipe(errPipe) != 0) {
+    ::close(outPipe[0]);
+    ::close(outPipe[1]);
+    throw ReaderError("cannot make a pipe");
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+  posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  pid_t pid = 0;
+  int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (rc != 0) {
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    throw ReaderError("cannot run " + CommandText(argv) + ": " + std::strerror(rc));
+  }
+  Ran ran;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&ran.out, &ran.err};
+  int open = 2;
+  char buf[65536];
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[k]->append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[k].fd);
+        fds[k].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds)
+    if (f.fd >= 0) ::close(f.fd);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return ran;
+}
+
+// Runs and insists on exit status 0.
+std::string RunOk(const std::vector<std::string>& argv) {
+  Ran r = Run(argv);
+  if (r.status != 0)
+    throw ReaderError(CommandText(argv) + " ended with status " + std::to_string(r.status) + ": " + r.err);
+  return r.out;
+}
+
+std::string JetCheckPath() {
+  const char* p = std::getenv("S2Q_JET_CHECK");
+  return p ? p : S2Q_JET_CHECK;
+}
+
+std::string MdbReadScript() {
+  const char* p = std::getenv("S2Q_MDB_READ");
+  return p ? p : S2Q_MDB_READ;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string JetCheckType(const std::string& t) {
+  static const std::map<std::string, std::string> words = {
+      {"TEXT", "text"},     {"MEMO", "memo"},           {"INT", "integer"},
+      {"LONG", "long"},     {"FLOAT", "single"},        {"DOUBLE", "double"},
+      {"BYTE", "byte"},     {"SHORT_DATE_TIME", "datetime"}, {"BOOLEAN", "boolean"}};
+  auto it = words.find(t);
+  if (it != words.end()) return it->second;
+  std::string lower = t;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+std::string MdbtoolsType(const std::string& t) {
+  static const std::map<std::string, std::string> words = {
+      {"Text", "text"},     {"Memo/Hyperlink", "memo"}, {"Integer", "integer"},
+      {"Long Integer", "long"}, {"Single", "single"},   {"Double", "double"},
+      {"Byte", "byte"},     {"DateTime", "datetime"},   {"Boolean", "boolean"}};
+  auto it = words.find(t);
+  return it != words.end() ? it->second : t;
+}
+
+std::vector<std::string> Strings(const Json& array) {
+  std::vector<std::string> out;
+  for (const auto& v : array.items) {
+    if (v.kind != Json::Kind::String) throw std::runtime_error("JSON: expected a string in a list");
+    out.push_back(v.text);
+  }
+  return out;
+}
+
+// A value as a reader printed it in JSON, in the common form.
+Cell JsonCell(const Json& v, const ReadColumn& column) {
+  switch (v.kind) {
+    case Json::Kind::Null: return std::nullopt;
+    case Json::Kind::Bool: return NormalizeValue(column.type, v.boolean ? "true" : "false");
+    default: return NormalizeValue(column.type, v.text);
+  }
+}
+
+std::string Shown(const Cell& c) { return c ? "\"" + *c + "\"" : "Null"; }
+
+}  // namespace
+
+const char* ReaderName(Reader r) {
+  switch (r) {
+    case Reader::Mdbtools: return "mdbtools";
+    case Reader::MdbReader: return "mdb-reader";
+    case Reader::JetCheck: return "jet-check";
+  }
+  return "?";
+}
+
+bool InCi() {
+  const char* ci = std::getenv("CI");
+  return ci && *ci;
+}
+
+std::string ReaderMissing(Reader r) {
+  switch (r) {
+    case Reader::Mdbtools:
+      for (const char* p : {"mdb-ver", "mdb-tables", "mdb-schema", "mdb-export"})
+        if (FindProgram(p).empty()) return std::string(p) + " not found (Debian package mdbtools)";
+      return "";
+    case Reader::MdbReader: {
+      if (FindProgram("node").empty()) return "node not found (Debian package nodejs)";
+      std::string script = MdbReadScript();
+      if (!fs::exists(fs::path(script).parent_path() / "node_modules" / "mdb-reader"))
+        return "mdb-reader is not installed beside " + script + " (tools/install-deps)";
+      return "";
+    }
+    case Reader::JetCheck: {
+      std::string tool = JetCheckPath();
+      if (tool.empty()) return "jet-check was not beside the sources when configuring, nor is S2Q_JET_CHECK set";
+      if (::access(tool.c_str(), X_OK) != 0) return tool + " is not executable";
+      if (FindProgram("java").empty()) return "java not found (Debian package default-jre-headless)";
+      return "";
+    }
+  }
+  return "unknown reader";
+}
+
+std::string MissingReaders() {
+  std::string all;
+  for (Reader r : kAllReaders)
+    if (std::string why = ReaderMissing(r); !why.empty())
+      all += (all.empty() ? "" : "; ") + std::string(ReaderName(r)) + ": " + why;
+  return all;
+}
+
+// ---------------------------------------------------------------- parsers
+
+JetCheckReport ParseJetCheck(std::string_view output, int exitStatus) {
+  JetCheckReport report;
+  report.exitStatus = exitStatus;
+  report.output = std::string(output);
+  std::string_view line = output;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  Json doc;
+  try {
+    doc = ParseJson(line);
+  } catch (const std::runtime_error&) {
+    // A failure while reading leaves the reply cut off before its problem
+    // list; the list itself is whole.
+    size_t at = line.rfind(",\"problems\":[");
+    if (at == std::string_view::npos) throw ReaderError("jet-check printed no problem list: " + report.output);
+    try {
+      doc = ParseJson("{" + std::string(line.substr(at + 1)));
+    } catch (const std::runtime_error& e) {
+      throw ReaderError(std::string("jet-check's reply does not read: ") + e.what());
+    }
+  }
+  try {
+    report.problems = Strings(doc.At("problems"));
+    if (const Json* f = doc.Find("format")) report.format = f->text;
+    if (const Json* s = doc.Find("sortOrder")) report.sortOrder = s->text;
+    if (const Json* c = doc.Find("codePage")) report.codePage = std::atoi(c->text.c_str());
+    if (const Json* tables = doc.Find("tables")) {
+      for (const Json& t : tables->items) {
+        ReadTable table;
+        table.name = t.At("name").text;
+        for (const Json& c : t.At("columns").items) {
+          ReadColumn col{c.At("name").text, JetCheckType(c.At("type").text), 0};
+          if (col.type == "text") col.length = std::atoi(c.At("length").text.c_str());
+          table.columns.push_back(col);
+        }
+        for (const Json& r : t.At("rows").items) {
+          if (r.items.size() != table.columns.size())
+            throw ReaderError("jet-check: a row of " + table.name + " has " + std::to_string(r.items.size()) +
+                              " values for " + std::to_string(table.columns.size()) + " columns");
+          std::vector<Cell> row;
+          for (size_t k = 0; k < r.items.size(); ++k) row.push_back(JsonCell(r.items[k], table.columns[k]));
+          table.rows.push_back(std::move(row));
+        }
+        report.indexes.push_back(Strings(t.At("indexes")));
+        report.tables.push_back(std::move(table));
+      }
+    }
+  } catch (const ReaderError&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    throw ReaderError(std::string("jet-check: ") + e.what());
+  }
+  return report;
+}
+
+ReadTable ParseMdbReader(std::string_view output) {
+  try {
+    Json doc = ParseJson(output);
+    const Json& t = doc.At("table");
+    ReadTable table;
+    table.name = t.At("name").text;
+    for (const Json& c : t.At("columns").items) {
+      std::string type = c.At("type").text;
+      if (type == "float") type = "single";
+      ReadColumn col{c.At("name").text, type, 0};
+      if (type == "text") col.length = std::atoi(c.At("length").text.c_str());
+      table.columns.push_back(col);
+    }
+    for (const Json& r : t.At("rows").items) {
+      if (r.items.size() != table.columns.size())
+        throw ReaderError("mdb-reader: a row has " + std::to_string(r.items.size()) + " values for " +
+                          std::to_string(table.columns.size()) + " columns");
+      std::vector<Cell> row;
+      for (size_t k = 0; k < r.items.size(); ++k) row.push_back(JsonCell(r.items[k], table.columns[k]));
+      table.rows.push_back(std::move(row));
+    }
+    return table;
+  } catch (const ReaderError&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    throw ReaderError(std::string("mdb-reader: ") + e.what());
+  }
+}
+
+std::vector<ReadColumn> ParseMdbSchema(std::string_view output, const std::string& table) {
+  std::string head = "CREATE TABLE [" + table + "]";
+  size_t at = output.find(head);
+  if (at == std::string_view::npos) throw ReaderError("mdb-schema: no CREATE TABLE [" + table + "]");
+  size_t open = output.find('(', at + head.size());
+  size_t close = output.find("\n);", at);
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+    throw ReaderError("mdb-schema: the columns of " + table + " do not read");
+  std::vector<ReadColumn> columns;
+  for (std::string_view line : Split(output.substr(open + 1, close - open - 1), '\n')) {
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front()))) line.remove_prefix(1);
+    while (!line.empty() && (std::isspace(static_cast<unsigned char>(line.back())) || line.back() == ','))
+      line.remove_suffix(1);
+    if (line.empty()) continue;
+    size_t end = line.find(']');
+    if (line.front() != '[' || end == std::string_view::npos)
+      throw ReaderError("mdb-schema: a column line does not read: " + std::string(line));
+    ReadColumn col;
+    col.name = std::string(line.substr(1, end - 1));
+    std::string_view type = line.substr(end + 1);
+    while (!type.empty() && std::isspace(static_cast<unsigned char>(type.front()))) type.remove_prefix(1);
+    int size = 0;
+    if (size_t paren = type.find(" ("); paren != std::string_view::npos) {
+      std::string_view n = type.substr(paren + 2);
+      n = n.substr(0, n.find(')'));
+      if (!ParseAll(n, size)) throw ReaderError("mdb-schema: a size does not read: " + std::string(line));
+      type = type.substr(0, paren);
+    }
+    col.type = MdbtoolsType(std::string(type));
+    if (col.type == "text") col.length = size;
+    columns.push_back(col);
+  }
+  return columns;
+}
+
+// ---------------------------------------------------------------- readers
+
+JetCheckReport RunJetCheck(const fs::path& file, const std::optional<fs::path>& writeCopy) {
+  std::vector<std::string> argv = {JetCheckPath()};
+  if (writeCopy) argv.insert(argv.end(), {"--write-copy", writeCopy->string()});
+  argv.push_back(file.string());
+  Ran r = Run(argv);
+  if (r.status != 0 && r.status != 1)
+    throw ReaderError(CommandText(argv) + " ended with status " + std::to_string(r.status) + ": " + r.err);
+  JetCheckReport report = ParseJetCheck(r.out, r.status);
+  report.output += r.err;
+  return report;
+}
+
+std::vector<std::string> TableNames(Reader r, const fs::path& file) {
+  switch (r) {
+    case Reader::Mdbtools: return Lines(RunOk({"mdb-tables", "-1", file.string()}));
+    case Reader::MdbReader: {
+      std::string out = RunOk({"node", MdbReadScript(), file.string()});
+      try {
+        return Strings(ParseJson(out).At("tables"));
+      } catch (const std::runtime_error& e) {
+        throw ReaderError(std::string("mdb-reader: ") + e.what());
+      }
+    }
+    case Reader::JetCheck: {
+      std::vector<std::string> names;
+      for (const auto& t : RunJetCheck(file).tables) names.push_back(t.name);
+      return names;
+    }
+  }
+  return {};
+}
+
+ReadTable ReadTableWith(Reader r, const fs::path& file, const std::string& table) {
+  switch (r) {
+    case Reader::Mdbtools: {
+      std::string version = RunOk({"mdb-ver", file.string()});
+      if (version.find("JET4") == std::string::npos)
+        throw ReaderError("mdb-ver says " + version + " where JET4 was expected");
+      ReadTable t;
+      t.name = table;
+      t.columns = ParseMdbSchema(RunOk({"mdb-schema", "--no-indexes", "--no-relations", "--no-not-null",
+                                        "--no-default-values", "--no-comments", "-T", table, file.string(),
+                                        "access"}),
+                                 table);
+      std::string csv = RunOk({"mdb-export", "-H", "-D", "%Y-%m-%d", "-T", "%Y-%m-%d %H:%M:%S",
+                               file.string(), table});
+      std::vector<std::vector<CsvField>> records;
+      try {
+        records = ParseCsv(csv);
+      } catch (const std::runtime_error& e) {
+        throw ReaderError(std::string("mdb-export: ") + e.what());
+      }
+      for (size_t n = 0; n < records.size(); ++n) {
+        const auto& rec = records[n];
+        if (rec.size() != t.columns.size())
+          throw ReaderError("mdb-export: record " + std::to_string(n + 1) + " has " + std::to_string(rec.size()) +
+                            " fields for " + std::to_string(t.columns.size()) + " columns");
+        std::vector<Cell> row;
+        for (size_t k = 0; k < rec.size(); ++k) {
+          // An empty field without quotes is a Null, or an empty text:
+          // mdb-export prints both alike.
+          if (!rec[k].quoted && rec[k].text.empty()) row.push_back(std::nullopt);
+          else {
+            try {
+              row.push_back(NormalizeValue(t.columns[k].type, rec[k].text));
+            } catch (const std::runtime_error& e) {
+              throw ReaderError(std::string("mdb-export: ") + e.what());
+            }
+          }
+        }
+        t.rows.push_back(std::move(row));
+      }
+      return t;
+    }
+    case Reader::MdbReader: return ParseMdbReader(RunOk({"node", MdbReadScript(), file.string(), table}));
+    case Reader::JetCheck: {
+      JetCheckReport report = RunJetCheck(file);
+      for (auto& t : report.tables)
+        if (t.name == table) return std::move(t);
+      throw ReaderError("jet-check does not find table " + table + "; problems: " +
+                        std::to_string(report.problems.size()));
+    }
+  }
+  throw ReaderError("unknown reader");
+}
+
+// ---------------------------------------------------------------- checks
+
+namespace {
+
+std::string Join(const std::vector<std::string>& xs) {
+  std::string s;
+  for (const auto& x : xs) s += (s.empty() ? "" : ", ") + x;
+  return s;
+}
+
+std::string ColumnsText(const std::vector<ReadColumn>& cols) {
+  std::vector<std::string> parts;
+  for (const auto& c : cols)
+    parts.push_back(c.name + " " + c.type + (c.type == "text" ? "(" + std::to_string(c.length) + ")" : ""));
+  return Join(parts);
+}
+
+// mdb-export prints an empty text like a Null (it writes nothing for a value
+// of length 0), so for mdbtools an empty text is expected to read as Null.
+void CompareTable(Reader r, const ReadTable& got, const std::vector<ReadColumn>& columns, Rows expected,
+                  bool anyOrder) {
+  const char* reader = ReaderName(r);
+  if (r == Reader::Mdbtools)
+    for (auto& row : expected)
+      for (auto& cell : row)
+        if (cell && cell->empty()) cell.reset();
+  EXPECT_EQ(got.columns, columns) << reader << " reads the columns of " << got.name << " as\n  "
+                                  << ColumnsText(got.columns) << "\nwhere were written\n  "
+                                  << ColumnsText(columns);
+  Rows rows = got.rows;
+  if (anyOrder) {
+    std::sort(rows.begin(), rows.end());
+    std::sort(expected.begin(), expected.end());
+  }
+  if (rows.size() != expected.size()) {
+    ADD_FAILURE() << reader << " reads " << rows.size() << " rows of " << got.name << " where "
+                  << expected.size() << " were written";
+  }
+  const size_t limit = 10;
+  size_t shown = 0, more = 0;
+  std::ostringstream report;
+  for (size_t r = 0; r < std::min(rows.size(), expected.size()); ++r) {
+    if (rows[r].size() != expected[r].size()) {
+      if (shown++ < limit)
+        report << "\n  row " << r + 1 << ": " << rows[r].size() << " values for " << expected[r].size();
+      else ++more;
+      continue;
+    }
+    for (size_t c = 0; c < rows[r].size(); ++c) {
+      if (rows[r][c] == expected[r][c]) continue;
+      if (shown++ < limit) {
+        std::string column = c < columns.size() ? columns[c].name : std::to_string(c + 1);
+        report << "\n  row " << r + 1 << " column " << column << ": written " << Shown(expected[r][c])
+               << ", read " << Shown(rows[r][c]);
+      } else {
+        ++more;
+      }
+    }
+  }
+  if (shown > 0)
+    ADD_FAILURE() << reader << " reads other values in " << got.name << (anyOrder ? " (rows sorted)" : "")
+                  << ":" << report.str() << (more ? "\n  and " + std::to_string(more) + " more" : "");
+}
+
+void ReportMissing(const std::vector<std::string>& missing) {
+  if (missing.empty()) return;
+  if (InCi()) {
+    for (const auto& m : missing) ADD_FAILURE() << "reader missing: " << m;
+  } else {
+    GTEST_SKIP() << "readers missing: " << Join(missing);
+  }
+}
+
+}  // namespace
+
+void ExpectReadersAgree(const fs::path& file, const std::string& table,
+                        const std::vector<ReadColumn>& expectedColumns, const Rows& expectedRows,
+                        bool anyOrder) {
+  std::vector<std::string> missing;
+  for (Reader r : kAllReaders) {
+    const char* name = ReaderName(r);
+    if (std::string why = ReaderMissing(r); !why.empty()) {
+      missing.push_back(std::string(name) + ": " + why);
+      continue;
+    }
+    try {
+      if (r == Reader::JetCheck) {
+        JetCheckReport report = RunJetCheck(file);
+        EXPECT_EQ(report.exitStatus, 0) << "jet-check finds problems in " << file.filename().string() << ":\n  "
+                                        << Join(report.problems);
+        const ReadTable* found = nullptr;
+        for (const auto& t : report.tables)
+          if (t.name == table) found = &t;
+        if (!found) {
+          ADD_FAILURE() << "jet-check does not find table " << table;
+          continue;
+        }
+        CompareTable(r, *found, expectedColumns, expectedRows, anyOrder);
+      } else {
+        auto names = TableNames(r, file);
+        if (std::find(names.begin(), names.end(), table) == names.end())
+          ADD_FAILURE() << name << " does not list table " << table << " among: " << Join(names);
+        CompareTable(r, ReadTableWith(r, file, table), expectedColumns, expectedRows, anyOrder);
+      }
+    } catch (const ReaderError& e) {
+      ADD_FAILURE() << name << " fails on " << file.filename().string() << ": " << e.what();
+    }
+  }
+  ReportMissing(missing);
+}
+
+void ExpectTablesListed(const fs::path& file, std::vector<std::string> expected) {
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> missing;
+  for (Reader r : kAllReaders) {
+    if (std::string why = ReaderMissing(r); !why.empty()) {
+      missing.push_back(std::string(ReaderName(r)) + ": " + why);
+      continue;
+    }
+    try {
+      auto names = TableNames(r, file);
+      std::sort(names.begin(), names.end());
+      EXPECT_EQ(names, expected) << ReaderName(r) << " lists other tables in " << file.filename().string();
+    } catch (const ReaderError& e) {
+      ADD_FAILURE() << ReaderName(r) << " fails on " << file.filename().string() << ": " << e.what();
+    }
+  }
+  ReportMissing(missing);
+}
+
+}  // namespace s2q::test

@@ -1,0 +1,140 @@
+#pragma once
+// Reads a Jet file back with three readers written by others (mdbtools,
+// mdb-reader, Jackcess through jet-check) and compares what each sees with
+// what a test wrote. Every reader's values are brought to one text form:
+// integers in decimal, single and double floats as the shortest text that
+// reads back as the same number (12.3, -3.25, 1e+10), dates "YYYY-MM-DD" with
+// " HH:MM:SS" only when there is a time of day, texts as they are (UTF-8);
+// nullopt is Null.
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace s2q::test {
+
+// ---- JSON, strict (RFC 8259), for the readers' output ----
+struct Json {
+  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
+  bool boolean = false;
+  std::string text;  // Number: as written; String: the decoded UTF-8
+  std::vector<Json> items;
+  std::vector<std::pair<std::string, Json>> members;  // in the order written
+
+  // The member named `key`, or nullptr (also when this is not an object).
+  const Json* Find(std::string_view key) const;
+  // The member named `key`; throws std::runtime_error when there is none.
+  const Json& At(std::string_view key) const;
+};
+// Throws std::runtime_error naming the byte offset of the first fault.
+Json ParseJson(std::string_view text);
+
+// ---- CSV as mdb-export writes it ----
+struct CsvField {
+  std::string text;
+  bool quoted = false;  // mdb-export quotes texts and dates, never a Null
+                        // (nor an empty text, which it prints like a Null)
+};
+// Fields separated by `,`, records by a newline (a "\r\n" counts as one);
+// quoted fields may hold commas, newlines and doubled quotes. Throws
+// std::runtime_error on a quote inside an unquoted field or an unclosed quote.
+std::vector<std::vector<CsvField>> ParseCsv(std::string_view text);
+
+// ---- normalized values ----
+using Cell = std::optional<std::string>;
+using Rows = std::vector<std::vector<Cell>>;
+
+std::string ShortestSingle(float v);
+std::string ShortestDouble(double v);
+// Brings a reader's text of a value of a column of type `type` (see
+// ReadColumn) to the common form; throws std::runtime_error when it does not
+// read as that type.
+std::string NormalizeValue(const std::string& type, std::string_view raw);
+
+// ---- the readers ----
+enum class Reader { Mdbtools, MdbReader, JetCheck };
+inline constexpr Reader kAllReaders[] = {Reader::Mdbtools, Reader::MdbReader, Reader::JetCheck};
+const char* ReaderName(Reader r);
+// Why the reader cannot run on this machine, or "" when it can.
+std::string ReaderMissing(Reader r);
+// Every reader missing on this machine with the reason, or "" when all run.
+std::string MissingReaders();
+// Skips the test when a reader is missing, or fails it under CI.
+#define S2Q_REQUIRE_JET_READERS()                                                   \
+  do {                                                                             \
+    if (std::string s2q_missing = ::s2q::test::MissingReaders(); !s2q_missing.empty()) { \
+      if (::s2q::test::InCi()) FAIL() << s2q_missing;                              \
+      GTEST_SKIP() << s2q_missing;                                                 \
+    }                                                                              \
+  } while (false)
+// Whether the tests run in continuous integration (the variable CI is set):
+// a missing reader then fails a test instead of skipping it.
+bool InCi();
+
+// A reader's failure to run or a reply it could not make sense of.
+class ReaderError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ReadColumn {
+  std::string name;
+  // "text", "memo", "integer" (16 bits), "long" (32 bits), "single",
+  // "double", "datetime", "boolean", "byte", or the reader's own word.
+  std::string type;
+  int length = 0;  // characters, text only; 0 for every other type
+  bool operator==(const ReadColumn&) const = default;
+};
+
+struct ReadTable {
+  std::string name;
+  std::vector<ReadColumn> columns;
+  Rows rows;
+};
+
+// The user tables the reader lists, in its order.
+std::vector<std::string> TableNames(Reader r, const std::filesystem::path& file);
+// One table as the reader sees it; throws ReaderError when the reader fails
+// or does not know the table.
+ReadTable ReadTableWith(Reader r, const std::filesystem::path& file, const std::string& table);
+
+// Everything jet-check said about a file.
+struct JetCheckReport {
+  int exitStatus = -1;
+  std::string format, sortOrder;
+  int codePage = 0;
+  std::vector<ReadTable> tables;
+  std::vector<std::vector<std::string>> indexes;  // per table, its index names
+  std::vector<std::string> problems;
+  std::string output;  // stdout and stderr as printed, for messages
+};
+// Runs jet-check on `file`; with `writeCopy`, also lets Jackcess's writer
+// insert, update and delete a row of every table in a copy kept there.
+JetCheckReport RunJetCheck(const std::filesystem::path& file,
+                           const std::optional<std::filesystem::path>& writeCopy = std::nullopt);
+// Parses jet-check's printed reply (also the cut-off reply it prints when it
+// fails while reading the file).
+JetCheckReport ParseJetCheck(std::string_view output, int exitStatus);
+// Parses mdb-reader's reply (the script tests/readers/mdb-read.js).
+ReadTable ParseMdbReader(std::string_view output);
+// Parses mdb-schema's CREATE TABLE of one table into its columns.
+std::vector<ReadColumn> ParseMdbSchema(std::string_view output, const std::string& table);
+
+// Runs every reader on `table` of `file` and checks with gtest assertions
+// that each lists the table and reads exactly these columns and rows, and
+// that jet-check finds no problem. Failures name the reader, the row and the
+// column. An empty text is expected to read as Null in mdbtools, which
+// cannot tell the two apart; the other two readers must see "". With
+// `anyOrder` the rows are compared as sets. A reader missing on
+// the machine fails the test under CI and otherwise skips it (after the
+// others have been checked).
+void ExpectReadersAgree(const std::filesystem::path& file, const std::string& table,
+                        const std::vector<ReadColumn>& expectedColumns, const Rows& expectedRows,
+                        bool anyOrder = false);
+// Checks that every reader lists exactly these user tables (in any order).
+void ExpectTablesListed(const std::filesystem::path& file, std::vector<std::string> expected);
+
+}  // namespace s2q::test
