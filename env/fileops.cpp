@@ -48,11 +48,11 @@ const char* KindOf(mode_t mode) {
   return "特殊なファイル";
 }
 
-// The facts of the file at `native` (drive form `path`), after making sure
-// that it is a regular file: a named pipe, socket, device or folder, or a
-// symbolic link to one of them, to an empty file or to nothing, is refused
-// without being opened. `st` is left as lstat gave it when nothing is at the
-// path (the result is then false and errno holds the reason).
+// Fills `st` with the facts of the file at `native` (drive form `path`) after
+// making sure that it is a regular file: a named pipe, socket, device or
+// folder, or a symbolic link to one of them, to an empty file or to nothing,
+// raises an Error without being opened. False when nothing is at the path;
+// errno then holds the reason.
 bool StatRegularFile(const fs::path& native, const std::string& path, struct stat& st) {
   if (::lstat(native.c_str(), &st) != 0) return false;
   if (S_ISLNK(st.st_mode)) {

@@ -151,11 +151,13 @@ std::string Describe(const Fit& fit) {
   return fit.shown + " (" + EscapeNonAscii(fit.native) + ")";
 }
 
-// The native name of the entry of `folder` that `name` stands for, or `name`
-// itself when nothing fits. `whole` asks that the name fit one entry only, an
-// exact one included; otherwise an entry of the very name is taken at once.
-std::string NativeName(const fs::path& folder, const std::string& name, bool whole,
-                       const std::string& folderForm) {
+// The native name of the entry of `folder` that names[index] stands for, or
+// that name itself when nothing fits. `whole` asks that the name fit one entry
+// only, an exact one included; otherwise an entry of the very name is taken at
+// once. The folder is names[0..index) on the drive `letter`.
+std::string NativeName(const fs::path& folder, char letter, const std::vector<std::string>& names,
+                       size_t index, bool whole) {
+  const std::string& name = names[index];
   struct stat st;
   if (!whole && ::lstat((folder / name).c_str(), &st) == 0) return name;
   std::vector<Fit> fits = FitsIn(folder, name);
@@ -165,9 +167,10 @@ std::string NativeName(const fs::path& folder, const std::string& name, bool who
   if (fits.empty()) return name;
   if (fits.size() == 1) return fits[0].native;
   std::sort(fits.begin(), fits.end(), [](const Fit& a, const Fit& b) { return a.native < b.native; });
-  std::string names;
-  for (size_t i = 0; i < fits.size(); ++i) names += (i ? " と " : "") + Describe(fits[i]);
-  throw Error("フォルダ " + folderForm + " に " + names + " があり、" + name +
+  std::string found;
+  for (size_t i = 0; i < fits.size(); ++i) found += (i ? " と " : "") + Describe(fits[i]);
+  const std::vector<std::string> above(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(index));
+  throw Error("フォルダ " + JoinDriveForm(letter, above) + " に " + found + " があり、" + name +
               " がどれか決められません (名前の違いが英字の大文字と小文字または文字コードだけです)");
 }
 
@@ -274,8 +277,7 @@ fs::path Platform::NativeOf(const std::string& path, bool file) const {
   fs::path native = DriveRoot(r.letter);
   for (size_t i = 0; i < r.names.size(); ++i) {
     const bool whole = file && i + 1 == r.names.size();
-    const std::vector<std::string> above(r.names.begin(), r.names.begin() + static_cast<std::ptrdiff_t>(i));
-    native /= NativeName(native, r.names[i], whole, JoinDriveForm(r.letter, above));
+    native /= NativeName(native, r.letter, r.names, i, whole);
   }
   return native;
 }
