@@ -250,12 +250,13 @@ bool TryDecodeNativeName(std::string_view bytes, std::string& text) {
   return true;
 }
 
+std::string UndecodableNameText(std::string_view bytes) {
+  return "名前 " + EscapeNonAscii(bytes) + " は UTF-8 でも " + kCodePageName + " でもないため扱えません";
+}
+
 std::string DecodeNativeName(std::string_view bytes) {
   std::string text;
-  if (!TryDecodeNativeName(bytes, text)) {
-    throw Error("名前 " + EscapeNonAscii(bytes) + " は UTF-8 でも " + kCodePageName +
-                " でもないため扱えません");
-  }
+  if (!TryDecodeNativeName(bytes, text)) throw Error(UndecodableNameText(bytes));
   return text;
 }
 

@@ -37,7 +37,9 @@ std::string EscapeNonAscii(std::string_view bytes);
 // archives keep their code page 932 bytes). A name that is neither raises an
 // Error naming it with its bytes escaped.
 std::string DecodeNativeName(std::string_view bytes);
-// As DecodeNativeName, but nothing for a name that is neither.
+// As DecodeNativeName, but false for a name that is neither.
 bool TryDecodeNativeName(std::string_view bytes, std::string& text);
+// The reason DecodeNativeName gives for such a name.
+std::string UndecodableNameText(std::string_view bytes);
 
 }  // namespace s2q

@@ -375,7 +375,8 @@ bool Platform::EntryExists(const std::string& path) const {
   return fs::exists(ToNative(path), ec);
 }
 
-std::vector<std::string> Platform::ListSubfolders(const std::string& folder) const {
+std::vector<std::string> Platform::ListSubfolders(const std::string& folder,
+                                                  std::vector<std::string>* refused) const {
   fs::path native = ToNative(folder);
   std::error_code ec;
   fs::directory_iterator it(native, ec);
@@ -384,10 +385,14 @@ std::vector<std::string> Platform::ListSubfolders(const std::string& folder) con
   for (fs::directory_iterator end; it != end; it.increment(ec)) {
     std::error_code typeError;
     if (!fs::is_directory(it->path(), typeError)) continue;
-    try {
-      names.push_back(DecodeNativeName(it->path().filename().string()));
-    } catch (const Error& e) {
-      throw Error("フォルダ " + folder + " の中の" + e.what());
+    const std::string native = it->path().filename().string();
+    std::string name;
+    if (TryDecodeNativeName(native, name)) {
+      names.push_back(std::move(name));
+    } else if (refused) {
+      refused->push_back(EscapeNonAscii(native));
+    } else {
+      throw Error("フォルダ " + folder + " の中の" + UndecodableNameText(native));
     }
   }
   if (ec) throw Error("フォルダ " + folder + " の中を読めません: " + Reason(ec));

@@ -84,9 +84,11 @@ class Platform {
   bool EntryExists(const std::string& path) const;  // a file or a folder
   // Names of the sub-folders of a folder: no "." or "..", no files, in natural
   // order (digit runs compared as numbers), decoded as DecodeNativeName does.
-  // Throws Error when unreadable, or naming a sub-folder whose name is neither
-  // UTF-8 nor code page 932.
-  std::vector<std::string> ListSubfolders(const std::string& folder) const;
+  // Throws Error when unreadable. A sub-folder whose name is neither UTF-8 nor
+  // code page 932 is left out and its name, bytes escaped, added to
+  // `refused`; without `refused` it raises an Error naming it.
+  std::vector<std::string> ListSubfolders(const std::string& folder,
+                                          std::vector<std::string>* refused = nullptr) const;
 
   std::string SystemFolder() const;   // drive form
   std::string ProgramFolder() const;  // drive form

@@ -242,6 +242,9 @@ TEST(Platform, NamesNeitherUtf8NorCodePage932AreRefusedShownEscaped) {
   EXPECT_NE(message.find("C:\\src"), std::string::npos) << message;
   EXPECT_NE(message.find("BH-\\x85@"), std::string::npos) << message;
   EXPECT_TRUE(IsValidUtf8(message));
+  std::vector<std::string> refused;
+  EXPECT_EQ(p.ListSubfolders("C:\\src", &refused), std::vector<std::string>{"BH-1"});
+  EXPECT_EQ(refused, std::vector<std::string>{"BH-\\x85@"});
   EXPECT_THROW(p.ToDriveForm(src / "BH-\x85\x40"), Error);
 
   // Such a file beside others does not hinder finding them.
