@@ -265,7 +265,10 @@ fs::path Platform::DriveRoot(char letter) const {
 
 std::string Platform::DriveLabel(char letter) const {
   auto it = facts_.labels.find(Upper(letter));
-  return it != facts_.labels.end() ? it->second : DriveRoot(letter).string();
+  if (it != facts_.labels.end()) return it->second;
+  const std::string root = DriveRoot(letter).string();
+  std::string text;
+  return TryDecodeNativeName(root, text) ? text : EscapeNonAscii(root);
 }
 
 fs::path Platform::ToNative(const std::string& path) const { return NativeOf(path, false); }

@@ -217,6 +217,9 @@ TEST(Platform, NamesInCodePage932BytesAreShownDecodedAndReachedByTheirBytes) {
   EXPECT_FALSE(IsFileMissing(p, "C:\\src\\表.txt"));
   EXPECT_TRUE(p.FolderExists("C:\\src\\BH-テスト"));
   EXPECT_EQ(p.ToDriveForm(src / kTestCp932), "C:\\src\\BH-テスト");
+  PlatformFacts facts = FactsOn(tmp.path(), "C");
+  facts.drives['D'] = src / kTestCp932;
+  EXPECT_EQ(Platform(facts).DriveLabel('D'), (src / "BH-テスト").string());
 
   p.ChangeFolder("C:\\src\\bh-テスト");
   EXPECT_EQ(p.CurrentFolder('C'), "C:\\src\\bh-テスト");
