@@ -8,6 +8,7 @@
 #include "convert/appstate.h"
 #include "convert/commands.h"
 #include "env/checkpath.h"
+#include "env/codepage.h"
 #include "env/errors.h"
 #include "env/fileops.h"
 #include "env/text.h"
@@ -111,7 +112,12 @@ Options ParseArgs(const std::vector<std::string>& args) {
 std::string DriveFormOf(const Platform& platform, const std::string& text) {
   const std::string native = TrimSpaces(text);
   if (native.empty() || native[0] != '/') return text;
-  std::optional<std::string> form = platform.ToDriveForm(native);
+  std::optional<std::string> form;
+  try {
+    form = platform.ToDriveForm(native);
+  } catch (const Error& e) {
+    throw UsageError("パス " + native + " は使えません: " + e.what());
+  }
   if (!form) throw UsageError("パス " + native + " はどのドライブにも含まれていません。");
   return *form;
 }
@@ -181,7 +187,13 @@ class BatchExecuteView : public ExecuteView {
       app_.ui.MsgBox("変換元フォルダ " + folder + " がありません。", MsgIcon::Exclamation);
       return;
     }
-    holes_.names = app_.platform.ListSubfolders(folder);
+    try {
+      holes_.names = app_.platform.ListSubfolders(folder);
+    } catch (const Error& e) {
+      // A folder that cannot be listed, or holds a name that is no text.
+      app_.ui.MsgBox(e.what(), MsgIcon::Exclamation);
+      return;
+    }
     holes_.selected.assign(holes_.names.size(), options_.all);
     if (options_.all) return;
     bool allFound = true;
@@ -344,10 +356,20 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
 )";
 }
 
-int RunBatch(const std::vector<std::string>& args, const PlatformFacts& facts,
+int RunBatch(const std::vector<std::string>& givenArgs, const PlatformFacts& facts,
              std::ostream& out, std::ostream& err) {
   Options options;
   try {
+    // An argument that is not UTF-8 is taken as code page 932, as a folder
+    // name unpacked from a Windows archive is (what a shell completes).
+    std::vector<std::string> args;
+    for (const std::string& arg : givenArgs) {
+      try {
+        args.push_back(DecodeNativeName(arg));
+      } catch (const Error& e) {
+        throw UsageError(std::string("引数の") + e.what());
+      }
+    }
     options = ParseArgs(args);
   } catch (const UsageError& e) {
     err << kProgram << ": " << e.what() << " (--help で使い方を表示します)\n";

@@ -16,21 +16,16 @@ const char kDriveMessage[] =
     "規定値のドライブ名が正しくありません。ドライブ名は１文字のアルファベットと \":\" "
     "でなければいけません。  例 \"C:\", \"D:\"...";
 
-// Byte length of the UTF-8 character that starts at `pos`.
-size_t CharLength(const std::string& text, size_t pos) {
-  size_t end = pos + 1;
-  while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
-  return end - pos;
-}
-
 }  // namespace
 
 bool CheckPath(std::string& path, Platform& platform, UserInterface& ui) {
   path = TrimSpaces(path);
 
   // Characters are counted as characters, not bytes, so that a first
-  // character outside ASCII is one character like any other.
-  const size_t second = path.empty() ? 0 : CharLength(path, 0);
+  // character outside ASCII is one character like any other; a byte that
+  // is no part of a UTF-8 character is a character of its own, so "C\x80:"
+  // has no colon second.
+  const size_t second = path.empty() ? 0 : Utf8CharLength(path, 0);
   if (second >= path.size() || path[second] != ':') {
     ui.MsgBox(kDriveMessage, MsgIcon::Information);
     return false;

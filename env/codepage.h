@@ -18,4 +18,28 @@ std::string EncodeCp932(std::string_view utf8, const std::string& fileName);
 // Number of characters (code points) of a UTF-8 text.
 size_t CharCount(std::string_view utf8);
 
+// Byte length of the character that starts at `pos`: the length of a
+// well-formed UTF-8 sequence there, or 1 for a byte that starts none (a stray
+// continuation byte, a cut or over-long sequence), which so counts as a
+// character of its own.
+size_t Utf8CharLength(std::string_view text, size_t pos);
+bool IsValidUtf8(std::string_view text);
+// The text with every byte that is not part of a well-formed UTF-8 sequence
+// written as "\xNN": a text that can always be shown.
+std::string EscapeInvalidUtf8(std::string_view text);
+
+// The bytes with every byte outside ASCII written as "\xNN": how a name is
+// shown whose bytes are no text.
+std::string EscapeNonAscii(std::string_view bytes);
+
+// The text of a file or folder name as it lies on disk: a valid UTF-8 name as
+// it is, any other name decoded as code page 932 (names unpacked from Windows
+// archives keep their code page 932 bytes). A name that is neither raises an
+// Error naming it with its bytes escaped.
+std::string DecodeNativeName(std::string_view bytes);
+// As DecodeNativeName, but false for a name that is neither.
+bool TryDecodeNativeName(std::string_view bytes, std::string& text);
+// The reason DecodeNativeName gives for such a name.
+std::string UndecodableNameText(std::string_view bytes);
+
 }  // namespace s2q

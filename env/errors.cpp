@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "env/codepage.h"
+
 namespace s2q {
+
+Error::Error(const std::string& message) : std::runtime_error(EscapeInvalidUtf8(message)) {}
 
 std::string SystemErrorText(int err) {
   switch (err) {

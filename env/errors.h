@@ -7,9 +7,12 @@
 
 namespace s2q {
 
+// A message is always valid UTF-8: a byte of a name or text that is not (a
+// file name in raw code page 932 bytes, say) is shown as "\xNN".
 class Error : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(const std::string& message);
+  explicit Error(const char* message) : Error(std::string(message)) {}
 };
 
 // The reason of a failed system call (an errno value) in Japanese, for the

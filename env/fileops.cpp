@@ -17,7 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 // Closes a file descriptor when it goes out of scope.
 class Fd {
  public:
@@ -28,6 +27,7 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  void Release() { fd_ = -1; }
   // Closes now and reports the error close() gives, 0 when none.
   int Close() {
     int err = 0;
@@ -39,6 +39,61 @@ class Fd {
  private:
   int fd_;
 };
+
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "フォルダ";
+  if (S_ISFIFO(mode)) return "名前付きパイプ";
+  if (S_ISSOCK(mode)) return "ソケット";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "デバイス";
+  return "特殊なファイル";
+}
+
+// Fills `st` with the facts of the file at `native` (drive form `path`) after
+// making sure that it is a regular file: a named pipe, socket, device or
+// folder, or a symbolic link to one of them, to an empty file or to nothing,
+// raises an Error without being opened. False when nothing is at the path;
+// errno then holds the reason.
+bool StatRegularFile(const fs::path& native, const std::string& path, struct stat& st) {
+  if (::lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) {
+    if (::stat(native.c_str(), &st) != 0) {
+      throw Error("ファイル " + path + " はシンボリックリンクで、リンク先を調べられません: " +
+                  SystemErrorText(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+      throw Error("ファイル " + path + " は" + KindOf(st.st_mode) +
+                  "へのシンボリックリンクで、通常のファイルではありません");
+    }
+    if (st.st_size == 0) {
+      throw Error("ファイル " + path + " は空のファイルへのシンボリックリンクです (リンクもリンク先も削除しません)");
+    }
+  } else if (!S_ISREG(st.st_mode)) {
+    throw Error("ファイル " + path + " は通常のファイルではなく" + KindOf(st.st_mode) + "です");
+  }
+  return true;
+}
+
+// Opens a file that StatRegularFile has accepted, for reading. O_NONBLOCK
+// keeps the open from waiting should a named pipe have taken the file's place
+// since; the descriptor must still be that same regular file.
+int OpenCheckedFile(const fs::path& native, const std::string& path, const struct stat& checked) {
+  int raw = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (raw < 0) throw Error("ファイル " + path + " を開けません: " + SystemErrorText(errno));
+  Fd fd(raw);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) {
+    throw Error("ファイル " + path + " を調べられません: " + SystemErrorText(errno));
+  }
+  if (st.st_dev != checked.st_dev || st.st_ino != checked.st_ino || !S_ISREG(st.st_mode)) {
+    throw Error("ファイル " + path + " は調べている間に別のものに置き換えられました");
+  }
+  // Reads block again, as for any regular file.
+  int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  int out = fd.get();
+  fd.Release();
+  return out;
+}
 
 }  // namespace
 
@@ -52,9 +107,9 @@ std::string JoinPath(std::string& folder, const std::string& name) {
 }
 
 bool IsFileMissing(const Platform& platform, const std::string& path) {
-  fs::path native = platform.ToNative(path);
+  fs::path native = platform.ToNativeFile(path);
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) {
+  if (!StatRegularFile(native, path, st)) {
     int err = errno;
     if (err == ENOENT) {
       // An absent file is missing only where its folder exists; a path into
@@ -67,11 +122,8 @@ bool IsFileMissing(const Platform& platform, const std::string& path) {
     }
     throw Error("ファイル " + path + " を調べられません: " + SystemErrorText(err));
   }
-  if (S_ISDIR(st.st_mode)) {
-    throw Error(path + " はファイルではなくフォルダです");
-  }
-  Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw Error("ファイル " + path + " を開けません: " + SystemErrorText(errno));
+  // Opened once, as a file that cannot be opened is an error, not missing.
+  Fd fd(OpenCheckedFile(native, path, st));
   if (::fstat(fd.get(), &st) != 0) {
     throw Error("ファイル " + path + " の長さを調べられません: " + SystemErrorText(errno));
   }
@@ -84,9 +136,12 @@ bool IsFileMissing(const Platform& platform, const std::string& path) {
 }
 
 std::string ReadFileBytes(const Platform& platform, const std::string& path) {
-  fs::path native = platform.ToNative(path);
-  Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw Error("ファイル " + path + " を開けません: " + SystemErrorText(errno));
+  fs::path native = platform.ToNativeFile(path);
+  struct stat st;
+  if (!StatRegularFile(native, path, st)) {
+    throw Error("ファイル " + path + " を開けません: " + SystemErrorText(errno));
+  }
+  Fd fd(OpenCheckedFile(native, path, st));
   std::string bytes;
   char buffer[65536];
   for (;;) {
@@ -103,7 +158,7 @@ std::string ReadFileBytes(const Platform& platform, const std::string& path) {
 
 void ReplaceFileAtomically(const Platform& platform, const std::string& path,
                            std::string_view bytes) {
-  fs::path target = platform.ToNative(path);
+  fs::path target = platform.ToNativeFile(path);
   fs::path folder = target.parent_path();
   auto fail = [&](const std::string& why) -> Error {
     return Error("ファイル " + path + " を書けません: " + why);

@@ -1,10 +1,14 @@
 #include "env/platform.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
+#include "env/codepage.h"
 #include "env/errors.h"
+#include "env/text.h"
 
 namespace s2q {
 
@@ -76,6 +80,15 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
+// A colon before the first separator can only follow a drive letter:
+// "C\x80:\data" or "あ:\data" names no drive, and is no name relative to the
+// current folder either.
+bool HasBadDriveName(const std::string& path) {
+  const size_t colon = path.find(':');
+  return colon != std::string::npos && colon < path.find_first_of("\\/") &&
+         (colon != 1 || !IsAsciiLetter(path[0]));
+}
+
 // A drive-form path parsed into its drive letter and folder names, resolved
 // against the current drive and the per-drive current folders.
 struct Resolved {
@@ -86,6 +99,9 @@ struct Resolved {
 Resolved Resolve(const Platform& platform, char currentDrive, const std::string& path) {
   Resolved r{currentDrive, {}};
   std::string rest = path;
+  if (HasBadDriveName(path)) {
+    throw Error("パス " + path + " のドライブ名が正しくありません (ドライブ名は A から Z の1文字と \":\" です)");
+  }
   if (path.size() >= 2 && path[1] == ':') {
     r.letter = Upper(path[0]);
     if (!IsAsciiLetter(path[0]) || !platform.HasDrive(r.letter)) {
@@ -101,6 +117,61 @@ Resolved Resolve(const Platform& platform, char currentDrive, const std::string&
   }
   AppendNames(r.names, rest);
   return r;
+}
+
+// An entry of a native folder that fits a wanted name.
+struct Fit {
+  std::string native;  // the entry's name on disk
+  std::string shown;   // its name as text
+  bool exact;          // the text is the wanted name itself
+};
+
+std::vector<Fit> FitsIn(const fs::path& folder, const std::string& name) {
+  std::vector<Fit> fits;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return fits;  // no folder, or unreadable: nothing to find
+  for (fs::directory_iterator end; it != end; it.increment(ec)) {
+    std::string native = it->path().filename().string();
+    std::string shown;
+    if (!TryDecodeNativeName(native, shown)) continue;  // no text can name it
+    if (shown == name) {
+      fits.push_back({native, shown, true});
+    } else if (EqualsIgnoringAsciiCase(shown, name)) {
+      fits.push_back({native, shown, false});
+    }
+  }
+  return fits;
+}
+
+// How an entry is named in a message: its text, and where that text is
+// decoded from code page 932 bytes, the bytes too.
+std::string Describe(const Fit& fit) {
+  if (IsValidUtf8(fit.native)) return fit.shown;
+  return fit.shown + " (" + EscapeNonAscii(fit.native) + ")";
+}
+
+// The native name of the entry of `folder` that names[index] stands for, or
+// that name itself when nothing fits. `whole` asks that the name fit one entry
+// only, an exact one included; otherwise an entry of the very name is taken at
+// once. The folder is names[0..index) on the drive `letter`.
+std::string NativeName(const fs::path& folder, char letter, const std::vector<std::string>& names,
+                       size_t index, bool whole) {
+  const std::string& name = names[index];
+  struct stat st;
+  if (!whole && ::lstat((folder / name).c_str(), &st) == 0) return name;
+  std::vector<Fit> fits = FitsIn(folder, name);
+  if (!whole && std::any_of(fits.begin(), fits.end(), [](const Fit& f) { return f.exact; })) {
+    std::erase_if(fits, [](const Fit& f) { return !f.exact; });
+  }
+  if (fits.empty()) return name;
+  if (fits.size() == 1) return fits[0].native;
+  std::sort(fits.begin(), fits.end(), [](const Fit& a, const Fit& b) { return a.native < b.native; });
+  std::string found;
+  for (size_t i = 0; i < fits.size(); ++i) found += (i ? " と " : "") + Describe(fits[i]);
+  const std::vector<std::string> above(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(index));
+  throw Error("フォルダ " + JoinDriveForm(letter, above) + " に " + found + " があり、" + name +
+              " がどれか決められません (名前の違いが英字の大文字と小文字または文字コードだけです)");
 }
 
 }  // namespace
@@ -140,7 +211,13 @@ Platform::Platform(PlatformFacts facts) {
   std::error_code ec;
   fs::path cwd = fs::current_path(ec);
   std::optional<std::string> cwdForm;
-  if (!ec) cwdForm = ToDriveForm(cwd);
+  if (!ec) {
+    try {
+      cwdForm = ToDriveForm(cwd);
+    } catch (const Error&) {
+      // A working folder whose name is no text: start at the drive's root.
+    }
+  }
 
   if (facts.startDrive != 0) {
     current_ = Upper(facts.startDrive);
@@ -188,13 +265,23 @@ fs::path Platform::DriveRoot(char letter) const {
 
 std::string Platform::DriveLabel(char letter) const {
   auto it = facts_.labels.find(Upper(letter));
-  return it != facts_.labels.end() ? it->second : DriveRoot(letter).string();
+  if (it != facts_.labels.end()) return it->second;
+  const std::string root = DriveRoot(letter).string();
+  std::string text;
+  return TryDecodeNativeName(root, text) ? text : EscapeNonAscii(root);
 }
 
-fs::path Platform::ToNative(const std::string& path) const {
+fs::path Platform::ToNative(const std::string& path) const { return NativeOf(path, false); }
+
+fs::path Platform::ToNativeFile(const std::string& path) const { return NativeOf(path, true); }
+
+fs::path Platform::NativeOf(const std::string& path, bool file) const {
   Resolved r = Resolve(*this, current_, path);
   fs::path native = DriveRoot(r.letter);
-  for (const auto& name : r.names) native /= name;
+  for (size_t i = 0; i < r.names.size(); ++i) {
+    const bool whole = file && i + 1 == r.names.size();
+    native /= NativeName(native, r.letter, r.names, i, whole);
+  }
   return native;
 }
 
@@ -212,7 +299,7 @@ std::optional<std::string> Platform::ToDriveForm(const fs::path& native) const {
     if (best && length <= bestLength) continue;
     std::vector<std::string> names;
     for (const auto& part : rel) {
-      if (part != "." && !part.empty()) names.push_back(part.string());
+      if (part != "." && !part.empty()) names.push_back(DecodeNativeName(part.string()));
     }
     best = JoinDriveForm(letter, names);
     bestLength = length;
@@ -230,7 +317,10 @@ char Platform::CurrentDrive() const { return current_; }
 void Platform::ChangeDrive(const std::string& drive) {
   if (drive.empty()) throw Error("ドライブ名が空です");
   char letter = Upper(drive[0]);
-  if (!IsAsciiLetter(drive[0]) || !HasDrive(letter)) {
+  if (!IsAsciiLetter(drive[0]) || (drive.size() > 1 && drive[1] != ':')) {
+    throw Error("ドライブ名 " + drive + " が正しくありません (ドライブ名は A から Z の1文字と \":\" です)");
+  }
+  if (!HasDrive(letter)) {
     throw Error("ドライブ " + drive.substr(0, 1) + ": はありません");
   }
   if (!IsDriveReady(letter)) {
@@ -275,18 +365,21 @@ void Platform::ChangeFolder(const std::string& path) {
 }
 
 bool Platform::FolderExists(const std::string& path) const {
+  if (HasBadDriveName(path)) return false;
   if (!HasDrive(path.size() >= 2 && path[1] == ':' ? path[0] : current_)) return false;
   std::error_code ec;
   return fs::is_directory(ToNative(path), ec);
 }
 
 bool Platform::EntryExists(const std::string& path) const {
+  if (HasBadDriveName(path)) return false;
   if (!HasDrive(path.size() >= 2 && path[1] == ':' ? path[0] : current_)) return false;
   std::error_code ec;
   return fs::exists(ToNative(path), ec);
 }
 
-std::vector<std::string> Platform::ListSubfolders(const std::string& folder) const {
+std::vector<std::string> Platform::ListSubfolders(const std::string& folder,
+                                                  std::vector<std::string>* refused) const {
   fs::path native = ToNative(folder);
   std::error_code ec;
   fs::directory_iterator it(native, ec);
@@ -294,7 +387,16 @@ std::vector<std::string> Platform::ListSubfolders(const std::string& folder) con
   std::vector<std::string> names;
   for (fs::directory_iterator end; it != end; it.increment(ec)) {
     std::error_code typeError;
-    if (fs::is_directory(it->path(), typeError)) names.push_back(it->path().filename().string());
+    if (!fs::is_directory(it->path(), typeError)) continue;
+    const std::string native = it->path().filename().string();
+    std::string name;
+    if (TryDecodeNativeName(native, name)) {
+      names.push_back(std::move(name));
+    } else if (refused) {
+      refused->push_back(EscapeNonAscii(native));
+    } else {
+      throw Error("フォルダ " + folder + " の中の" + UndecodableNameText(native));
+    }
   }
   if (ec) throw Error("フォルダ " + folder + " の中を読めません: " + Reason(ec));
   std::sort(names.begin(), names.end(), NaturalLess);

@@ -45,9 +45,23 @@ class Platform {
   // Native path of a drive-form path. Accepts "\" and "/" as separators and
   // resolves the platform's relative forms against the current folders:
   // "D:" and "D:x" (D's current folder), "\x" (root of the current drive),
-  // "x" (current folder). Throws Error for a drive that is not in the table.
+  // "x" (current folder). A drive is one letter A to Z and ":"; a path with
+  // any other text before a colon is refused. Throws Error for a drive that is
+  // not in the table.
+  //
+  // Each name is looked up on disk as the platform finds names: the entry of
+  // that very name first; else the entry whose name, decoded as a native name
+  // is (see DecodeNativeName), is that text; else the entry whose name differs
+  // only in the case of A to Z. Two entries that fit equally well are refused
+  // with an Error naming both. A name that fits nothing stays as written.
   std::filesystem::path ToNative(const std::string& path) const;
-  // Drive form of a native path, or nothing when no drive holds it.
+  // As ToNative for the path of a file: its own name must fit one entry of
+  // its folder only, exact or not, so a folder holding both "TITL01.TXT" and
+  // "titl01.txt" is refused with an Error naming both.
+  std::filesystem::path ToNativeFile(const std::string& path) const;
+  // Drive form of a native path, or nothing when no drive holds it. Names
+  // are decoded as DecodeNativeName does, and one that cannot be raises its
+  // Error.
   std::optional<std::string> ToDriveForm(const std::filesystem::path& native) const;
 
   // Absolute drive form of a folder path with "." and ".." resolved, without
@@ -69,13 +83,19 @@ class Platform {
   bool FolderExists(const std::string& path) const;
   bool EntryExists(const std::string& path) const;  // a file or a folder
   // Names of the sub-folders of a folder: no "." or "..", no files, in natural
-  // order (digit runs compared as numbers). Throws Error when unreadable.
-  std::vector<std::string> ListSubfolders(const std::string& folder) const;
+  // order (digit runs compared as numbers), decoded as DecodeNativeName does.
+  // Throws Error when unreadable. A sub-folder whose name is neither UTF-8 nor
+  // code page 932 is left out and its name, bytes escaped, added to
+  // `refused`; without `refused` it raises an Error naming it.
+  std::vector<std::string> ListSubfolders(const std::string& folder,
+                                          std::vector<std::string>* refused = nullptr) const;
 
   std::string SystemFolder() const;   // drive form
   std::string ProgramFolder() const;  // drive form
 
  private:
+  std::filesystem::path NativeOf(const std::string& path, bool file) const;
+
   PlatformFacts facts_;
   char current_ = 'C';
   std::map<char, std::string> currentFolders_;  // drive form, per drive

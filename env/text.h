@@ -8,6 +8,11 @@ namespace s2q {
 // platform's own trimming of paths and settings).
 std::string TrimSpaces(std::string_view text);
 
+// Whether two names are the same when the letters A to Z are taken without
+// their case, as the platform compares file and folder names. Every other
+// character, full-width letters included, must match exactly.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // Whether the text is a decimal number and nothing else:
 // [+-] digits [. digits] [e [+-] digits] (no blanks, no "inf", no hex).
 bool IsDecimalNumber(std::string_view text);

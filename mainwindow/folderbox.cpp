@@ -48,7 +48,10 @@ void FolderBox::setPath(const std::string& path) {
     throw Error("ドライブ " + folder.substr(0, 2) + " の準備ができていません。");
   }
   if (!platform_.FolderExists(folder)) throw Error("フォルダ " + folder + " がありません。");
-  std::vector<std::string> subfolders = platform_.ListSubfolders(folder);
+  // A sub-folder whose name is no text cannot be named, so it is not shown;
+  // the hole list tells of it.
+  std::vector<std::string> unnamed;
+  std::vector<std::string> subfolders = platform_.ListSubfolders(folder, &unnamed);
 
   clear();
   const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);

@@ -205,7 +205,15 @@ void Form1::Dir2_Change() {
   Text2->setText(QString::fromStdString(Dir2->path()));
   app_.platform.ChangeFolder(Dir2->path());
   List1->clear();
-  for (const std::string& name : app_.platform.ListSubfolders(Dir2->path())) List1->AddItem(name);
+  std::vector<std::string> refused;
+  for (const std::string& name : app_.platform.ListSubfolders(Dir2->path(), &refused)) List1->AddItem(name);
+  if (!refused.empty()) {
+    std::string names;
+    for (const std::string& name : refused) names += (names.empty() ? "" : ", ") + name;
+    app_.ui.MsgBox("変換元フォルダ " + Dir2->path() + " のボーリング孔 " + names +
+                       " は、名前が UTF-8 でも Shift_JIS (コードページ 932) でもないため一覧に表示できません。",
+                   MsgIcon::Exclamation);
+  }
 }
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int, int) {

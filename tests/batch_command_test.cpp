@@ -60,6 +60,21 @@ class BatchTest : public ::testing::Test {
     }
   }
 
+  std::vector<std::string> SourcePaths() const {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(Database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    std::vector<std::string> paths;
+    if (sqlite3_prepare_v2(db, "SELECT \"ソース位置\" FROM \"ボーリング\" ORDER BY 1", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW)
+        paths.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return paths;
+  }
+
   TempDir tmp_;
   PlatformFacts facts_;
   fs::path catalogue_;
@@ -235,6 +250,45 @@ TEST_F(BatchTest, FailuresOfTheWorkExitWithTwo) {
   r = Run({"create", "--dest", "C:\\nowhere"});
   EXPECT_EQ(r.status, kExitFailed);
   EXPECT_FALSE(fs::exists(C() / "nowhere"));
+}
+
+TEST_F(BatchTest, HoleNamesInCodePage932BytesAreConvertedAsText) {
+  // "BH-テスト" as unpacking a Windows archive leaves it, beside BH-0001.
+  const std::string raw = "BH-\x83\x65\x83\x58\x83\x67";
+  fs::rename(C() / "holes" / "BH-0002", C() / "holes" / raw);
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+
+  Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  std::vector<std::string> paths = SourcePaths();
+  ASSERT_EQ(paths.size(), 5u);
+  for (const std::string& path : paths) EXPECT_TRUE(IsValidUtf8(path)) << EscapeNonAscii(path);
+  EXPECT_NE(std::find(paths.begin(), paths.end(), "C:\\holes\\BH-テスト\\"), paths.end());
+
+  // Named as text or in its own bytes, as a shell completes it: the same hole.
+  for (const std::string& name : {std::string("BH-テスト"), raw + "/"}) {
+    r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", name});
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    EXPECT_NE(r.out.find("新規 0 孔、更新 1 孔"), std::string::npos) << r.out;
+  }
+  // A source given natively in those bytes is stored as text.
+  fs::create_directories(C() / raw / "BH-9");
+  r = Run({"convert", "--dest", "C:\\map", "--source", (C() / raw).string(), "--all"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  paths = SourcePaths();
+  EXPECT_NE(std::find(paths.begin(), paths.end(), "C:\\BH-テスト\\BH-9\\"), paths.end());
+
+  // A name that is neither UTF-8 nor code page 932 refuses the command and
+  // is shown with its bytes escaped.
+  fs::create_directories(C() / "holes" / "BH-\x85\x40");
+  r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("BH-\\x85@"), std::string::npos) << r.err;
+  EXPECT_TRUE(IsValidUtf8(r.err)) << EscapeNonAscii(r.err);
+  r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "BH-\x85\x40"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("BH-\\x85@"), std::string::npos) << r.err;
+  EXPECT_EQ(SourcePaths().size(), 6u);
 }
 
 }  // namespace

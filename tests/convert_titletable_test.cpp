@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "convert/titletable.h"
 #include "env/errors.h"
@@ -100,6 +102,49 @@ TEST_F(TitleTableTest, OtherTitleFilesOfTheHoleAreNotRead) {
   test::WriteFile(tmp / "C/src/H1/G102.TXT", "\xff\xff");
   EXPECT_NO_THROW(Read("H1"));
   EXPECT_EQ(names, (std::vector<std::string>{"TITL01.TXT", "TITL02.TXT", "TITL21.TXT", "G102.TXT"}));
+}
+
+TEST_F(TitleTableTest, TitleFilesAreFoundWhateverTheCaseOfAToZ) {
+  test::WriteCp932(tmp / "C/src/h1/titl01.txt", "\"調査名\",1998");
+  test::WriteCp932(tmp / "C/src/h1/Titl02.Txt", "x");
+  ReadHoleTitles(table, names, platform, "C:\\src\\H1\\");
+  EXPECT_EQ(Cell(0, 0), "調査名");
+  EXPECT_EQ(Cell(0, 1), "1998");
+  EXPECT_EQ(Cell(1, 0), "x");
+
+  // Two files that are one on the old platform: refused, naming both.
+  test::WriteCp932(tmp / "C/src/h1/TITL01.TXT", "other");
+  try {
+    Read("h1");
+    FAIL() << "two title files were accepted";
+  } catch (const Error& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("TITL01.TXT"), std::string::npos) << message;
+    EXPECT_NE(message.find("titl01.txt"), std::string::npos) << message;
+  }
+}
+
+TEST_F(TitleTableTest, ATitleFileThatIsNoRegularFileStopsTheHole) {
+  // A named pipe would keep a reader waiting for ever: the alarm ends such
+  // a test instead.
+  ::alarm(30);
+  std::filesystem::create_directories(tmp / "C/src/P");
+  ASSERT_EQ(::mkfifo((tmp / "C/src/P/TITL01.TXT").c_str(), 0600), 0);
+  try {
+    Read("P");
+    ADD_FAILURE() << "a named pipe was read";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("C:\\src\\P\\TITL01.TXT"), std::string::npos) << e.what();
+  }
+  ::alarm(0);
+
+  // A link to an empty file is not deleted as an empty title file.
+  Hole("L", "a", nullptr);
+  test::WriteFile(tmp / "C/src/empty.txt", "");
+  std::filesystem::create_symlink(tmp / "C/src/empty.txt", tmp / "C/src/L/TITL02.TXT");
+  EXPECT_THROW(Read("L"), Error);
+  EXPECT_TRUE(std::filesystem::is_symlink(tmp / "C/src/L/TITL02.TXT"));
+  EXPECT_TRUE(std::filesystem::exists(tmp / "C/src/empty.txt"));
 }
 
 }  // namespace

@@ -108,6 +108,13 @@ TEST_F(ValueRules, LookupOfAMissingEmptyOrOddList) {
   EXPECT_EQ(Lookup("2", "L2.TXT"), "B");
 }
 
+TEST_F(ValueRules, CodeListsAreFoundWhateverTheCaseOfAToZ) {
+  WriteList("l1.txt", "1,\"TP\"\r\n");
+  EXPECT_EQ(Lookup("1", "L1.TXT"), "TP");
+  WriteList("L1.TXT", "1,\"GL\"\r\n");
+  EXPECT_THROW(Lookup("1", "L1.TXT"), Error);  // two lists for one name
+}
+
 TEST_F(ValueRules, LookupOfAnUnreadableListFails) {
   test::WriteFile(dir / "C/PATDAT/L1.TXT", "1,\"\x81\x20\"\r\n");  // not code page 932
   EXPECT_THROW(Lookup("1"), Error);

@@ -55,7 +55,10 @@ TEST_F(CheckPathTest, AcceptsAndNormalisesPathsOnExistingDrives) {
 }
 
 TEST_F(CheckPathTest, PathsWithoutADriveShowTheMessage) {
-  for (const char* given : {"data\\sub", "\\\\server\\share", "", "C", "   ", "あい:"}) {
+  // A byte that is no part of a UTF-8 character after the letter is a
+  // character of its own, so no colon stands second.
+  for (const char* given : {"data\\sub", "\\\\server\\share", "", "C", "   ", "あい:",
+                            "C\x80:\\data", "C\xA9:data", "c\xE3\x81:\\data"}) {
     std::string path = given;
     ui.boxes.clear();
     EXPECT_FALSE(Check(path)) << given;
@@ -79,6 +82,7 @@ TEST_F(CheckPathTest, SilentRejections) {
       {"E:\\data", "E:\\data"},      // drive not ready
       {"1:\\data", "1:\\data"},
       {"ａ:\\data", "ａ:\\data"},    // a full-width letter is one character
+      {"é:\\data", "é:\\data"},      // so is a letter outside ASCII
       {"C:\\a\\\\b", "C:\\a\\\\b\\"},  // empty folder name
       {"C:\\\\", "C:\\\\"},
   };

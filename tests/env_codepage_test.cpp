@@ -65,5 +65,26 @@ TEST(CodePage, CharCountCountsCodePoints) {
   EXPECT_EQ(CharCount("aあ①ｱ😀"), 5u);
 }
 
+TEST(CodePage, NativeNamesAreUtf8OrElseCodePage932) {
+  EXPECT_EQ(DecodeNativeName("BH-テスト"), "BH-テスト");
+  EXPECT_EQ(DecodeNativeName("BH-\x83\x65\x83\x58\x83\x67"), "BH-テスト");
+  EXPECT_EQ(DecodeNativeName("\x95\x5C"), "表");  // second byte 0x5C stays in the character
+  std::string msg = ErrorOf([] { DecodeNativeName("BH-\x85\x40\xFF"); });
+  EXPECT_NE(msg.find("BH-\\x85@\\xFF"), std::string::npos) << msg;
+
+  // Well-formed UTF-8 only: over-long forms, surrogates, cut and stray bytes
+  // are not.
+  EXPECT_TRUE(IsValidUtf8("aあ😀"));
+  for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE3\x81", "\x80", "\xF4\x90\x80\x80"}) {
+    EXPECT_FALSE(IsValidUtf8(bad)) << EscapeNonAscii(bad);
+  }
+  EXPECT_EQ(Utf8CharLength("C\x80:", 0), 1u);
+  EXPECT_EQ(Utf8CharLength("\xE3\x81\x82:", 0), 3u);
+  EXPECT_EQ(Utf8CharLength("\xE3\x81:", 0), 1u);
+  EXPECT_EQ(EscapeInvalidUtf8("あ\x83\x65い\xE3\x81"), "あ\\x83eい\\xE3\\x81");
+  // No message of an Error holds invalid UTF-8.
+  EXPECT_STREQ(Error("ファイル C:\\\x83\x65.TXT").what(), "ファイル C:\\\\x83e.TXT");
+}
+
 }  // namespace
 }  // namespace s2q

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "env/codepage.h"
 #include "env/errors.h"
+#include "env/fileops.h"
 #include "tests/support.h"
 
 namespace s2q {
@@ -16,6 +18,17 @@ namespace fs = std::filesystem;
 using test::FactsOn;
 using test::TempDir;
 using test::WriteFile;
+
+template <typename F>
+std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no Error raised";
+  return {};
+}
 
 // Restores an environment variable when it goes out of scope.
 class EnvGuard {
@@ -182,6 +195,108 @@ TEST(Platform, ListsSubfoldersInNaturalOrder) {
   EXPECT_FALSE(p.FolderExists("Q:\\src"));
   EXPECT_TRUE(p.EntryExists("C:\\src\\B-1.txt"));
   EXPECT_FALSE(p.EntryExists("C:\\src\\none"));
+}
+
+// "BH-テスト" and "表.TXT" as unpacking a Windows archive leaves them.
+const std::string kTestCp932 = "BH-\x83\x65\x83\x58\x83\x67";
+const std::string kTableCp932 = "\x95\x5C.TXT";
+
+TEST(Platform, NamesInCodePage932BytesAreShownDecodedAndReachedByTheirBytes) {
+  TempDir tmp;
+  Platform p(FactsOn(tmp.path(), "C"));
+  const fs::path src = tmp / "C" / "src";
+  fs::create_directories(src / kTestCp932);
+  fs::create_directories(src / "BH-1");
+  WriteFile(src / kTestCp932 / "TITL01.TXT", "a");
+  WriteFile(src / kTableCp932, "b");
+
+  EXPECT_EQ(p.ListSubfolders("C:\\src"), (std::vector<std::string>{"BH-1", "BH-テスト"}));
+  EXPECT_EQ(p.ToNative("C:\\src\\BH-テスト\\TITL01.TXT"), src / kTestCp932 / "TITL01.TXT");
+  EXPECT_EQ(p.ToNativeFile("C:\\src\\表.TXT"), src / kTableCp932);
+  EXPECT_EQ(ReadFileBytes(p, "C:\\src\\BH-テスト\\TITL01.TXT"), "a");
+  EXPECT_FALSE(IsFileMissing(p, "C:\\src\\表.txt"));
+  EXPECT_TRUE(p.FolderExists("C:\\src\\BH-テスト"));
+  EXPECT_EQ(p.ToDriveForm(src / kTestCp932), "C:\\src\\BH-テスト");
+  PlatformFacts facts = FactsOn(tmp.path(), "C");
+  facts.drives['D'] = src / kTestCp932;
+  EXPECT_EQ(Platform(facts).DriveLabel('D'), (src / "BH-テスト").string());
+
+  p.ChangeFolder("C:\\src\\bh-テスト");
+  EXPECT_EQ(p.CurrentFolder('C'), "C:\\src\\bh-テスト");
+  EXPECT_EQ(fs::current_path(), src / kTestCp932);
+  EXPECT_EQ(p.AbsoluteFolder("..\\BH-1"), "C:\\src\\BH-1");
+
+  // The same name in UTF-8 beside it: a folder is found by its very name, a
+  // file wanted by this name fits two entries and is refused naming both.
+  fs::create_directories(src / "BH-テスト");
+  EXPECT_EQ(p.ToNative("C:\\src\\BH-テスト"), src / "BH-テスト");
+  std::string both = ErrorOf([&] { p.ToNativeFile("C:\\src\\BH-テスト"); });
+  EXPECT_NE(both.find("BH-テスト (BH-\\x83e\\x83X\\x83g)"), std::string::npos) << both;
+  EXPECT_TRUE(IsValidUtf8(both));
+}
+
+TEST(Platform, NamesNeitherUtf8NorCodePage932AreRefusedShownEscaped) {
+  TempDir tmp;
+  Platform p(FactsOn(tmp.path(), "C"));
+  const fs::path src = tmp / "C" / "src";
+  fs::create_directories(src / "BH-1");
+  fs::create_directories(src / "BH-\x85\x40");
+  std::string message = ErrorOf([&] { p.ListSubfolders("C:\\src"); });
+  EXPECT_NE(message.find("C:\\src"), std::string::npos) << message;
+  EXPECT_NE(message.find("BH-\\x85@"), std::string::npos) << message;
+  EXPECT_TRUE(IsValidUtf8(message));
+  std::vector<std::string> refused;
+  EXPECT_EQ(p.ListSubfolders("C:\\src", &refused), std::vector<std::string>{"BH-1"});
+  EXPECT_EQ(refused, std::vector<std::string>{"BH-\\x85@"});
+  EXPECT_THROW(p.ToDriveForm(src / "BH-\x85\x40"), Error);
+
+  // Such a file beside others does not hinder finding them.
+  WriteFile(src / "\x85\x40.TXT", "x");
+  WriteFile(src / "TITL01.TXT", "y");
+  EXPECT_EQ(ReadFileBytes(p, "C:\\src\\titl01.txt"), "y");
+
+  // A path given in raw bytes is named in messages with the bytes escaped.
+  message = ErrorOf([&] { p.ChangeFolder("C:\\src\\BH-\xFF"); });
+  EXPECT_NE(message.find("C:\\src\\BH-\\xFF"), std::string::npos) << message;
+}
+
+TEST(Platform, FoldersAreFoundWhateverTheCaseOfAToZUnlessTwoFit) {
+  TempDir tmp;
+  Platform p(FactsOn(tmp.path(), "C"));
+  const fs::path c = tmp / "C";
+  fs::create_directories(c / "Data" / "Holes" / "BH1");
+  EXPECT_EQ(p.ToNative("C:\\DATA\\holes\\bh1\\x.txt"), c / "Data" / "Holes" / "BH1" / "x.txt");
+  EXPECT_TRUE(p.FolderExists("c:\\data\\HOLES"));
+  EXPECT_EQ(p.ListSubfolders("C:\\data\\holes"), std::vector<std::string>{"BH1"});
+  EXPECT_EQ(p.ToNative("C:\\data\\new\\x"), c / "Data" / "new" / "x");  // not there: as written
+
+  // Two folders that differ in case only: each is reached by its own name,
+  // a third spelling fits both and is refused naming both.
+  fs::create_directories(c / "Data" / "Holes" / "bh1");
+  EXPECT_EQ(p.ToNative("C:\\Data\\Holes\\bh1"), c / "Data" / "Holes" / "bh1");
+  EXPECT_EQ(p.ToNative("C:\\Data\\Holes\\BH1"), c / "Data" / "Holes" / "BH1");
+  std::string message = ErrorOf([&] { p.ToNative("C:\\Data\\Holes\\Bh1\\TITL01.TXT"); });
+  EXPECT_NE(message.find("C:\\Data\\Holes"), std::string::npos) << message;
+  EXPECT_NE(message.find("BH1 と bh1"), std::string::npos) << message;
+}
+
+TEST(Platform, ADriveIsOneLetterAToZAndAColon) {
+  TempDir tmp;
+  Platform p(FactsOn(tmp.path(), "C"));
+  // Folders that the wrong reading would reach relative to the current one.
+  fs::create_directories(tmp / "C" / "C\x80:" / "data");
+  fs::create_directories(tmp / "C" / "あ:" / "data");
+  for (const std::string path : {"C\x80:\\data", "あ:\\data", ":\\data", "CC:data", "C\xA9:"}) {
+    EXPECT_THROW(p.ToNative(path), Error) << path;
+    EXPECT_THROW(p.AbsoluteFolder(path), Error) << path;
+    EXPECT_THROW(p.ChangeFolder(path), Error) << path;
+    EXPECT_THROW(p.ChangeDrive(path), Error) << path;
+    EXPECT_FALSE(p.FolderExists(path)) << path;
+    EXPECT_FALSE(p.EntryExists(path)) << path;
+  }
+  EXPECT_EQ(p.CurrentFolder('C'), "C:\\");
+  EXPECT_EQ(p.ToNative("C:data"), tmp / "C" / "data");
+  EXPECT_EQ(p.ToNative("data\\a:b"), tmp / "C" / "data" / "a:b");  // a colon after the first name
 }
 
 }  // namespace

@@ -103,6 +103,29 @@ TEST_F(Browse, FolderGoneWhenOpenedIsTold) {
   EXPECT_EQ(w.Text(w.form->Text2), "C:\\src");
 }
 
+TEST_F(Browse, NamesInCodePage932BytesAreShownAsText) {
+  // A name that is no text at all is left out of the browser and the hole
+  // list, and the message names it with its bytes escaped.
+  fs::create_directories(w.dir / "C/src/B-10/BH-\x85\x40");
+  fs::create_directories(w.dir / "C/src/B-10/BH-2");
+  Open(w.form->Dir2, "B-10");
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\src\\B-10");
+  EXPECT_EQ(Rows(w.form->List1), std::vector<std::string>{"BH-2"});
+  EXPECT_EQ(w.form->Dir2->count(), 4);  // C:\, src, B-10, BH-2
+  ASSERT_EQ(w.ui.boxes.size(), 1u);
+  EXPECT_NE(w.ui.boxes[0].text.find("C:\\src\\B-10 のボーリング孔 BH-\\x85@ は"), std::string::npos)
+      << w.ui.boxes[0].text;
+  Open(w.form->Dir2, "src");
+
+  // "BH-テスト" as unpacking a Windows archive leaves it.
+  fs::create_directories(w.dir / "C/src/B-1/BH-\x83\x65\x83\x58\x83\x67");
+  Open(w.form->Dir2, "B-1");
+  EXPECT_EQ(Rows(w.form->List1), (std::vector<std::string>{"BH-テスト", "inner"}));
+  Open(w.form->Dir2, "BH-テスト");
+  EXPECT_EQ(w.Text(w.form->Text2), "C:\\src\\B-1\\BH-テスト");
+  EXPECT_EQ(fs::current_path(), w.dir / "C/src/B-1/BH-\x83\x65\x83\x58\x83\x67");
+}
+
 TEST_F(Browse, TypingIntoText2DoesNotRefillTheList) {
   QTest::keyClicks(w.form->Text2, "\\x");
   EXPECT_EQ(w.Text(w.form->Text2), "C:\\src\\x");
