@@ -2,6 +2,7 @@
 // 1), its failures (exit 2), and conversion and creation (exit 0).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -61,17 +62,13 @@ class BatchTest : public ::testing::Test {
   }
 
   std::vector<std::string> SourcePaths() const {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open_v2(Database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* stmt = nullptr;
     std::vector<std::string> paths;
-    if (sqlite3_prepare_v2(db, "SELECT \"ソース位置\" FROM \"ボーリング\" ORDER BY 1", -1, &stmt,
-                           nullptr) == SQLITE_OK) {
-      while (sqlite3_step(stmt) == SQLITE_ROW)
-        paths.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    try {
+      paths = test::ReadTable(Database()).Column("ソース位置");
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
     }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
+    std::sort(paths.begin(), paths.end());
     return paths;
   }
 
