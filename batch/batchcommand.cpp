@@ -249,7 +249,7 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
   if (!allKnown) return kExitRefused;
 
   app.DestFolder = dest;
-  CreateOutcome outcome;
+  CreateResult result;
   try {
     PrepareSelectionForDialog(app);
     for (int index : named) app.titles.entries[static_cast<size_t>(index)].SelectFlg = 1;
@@ -260,20 +260,21 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
       app.ui.MsgBox("データベースフィールドが指定されていません");
       return kExitRefused;
     }
-    outcome = CreateOrReplaceDatabase(app);
+    result = CreateOrReplaceDatabase(app);
   } catch (const std::exception& e) {
     app.ui.MsgBox(std::string("データベースの作成に失敗しました。") + e.what(),
                   MsgIcon::Exclamation);
     return kExitFailed;
   }
   const std::string path = app.DestFolder + kDatabaseFileName;
-  switch (outcome) {
+  switch (result.outcome) {
     case CreateOutcome::Created:
       out << path << " を作成しました。\n";
       break;
     case CreateOutcome::Replaced:
-      out << path << " を新しいフィールドで作り直しました (元のデータベースは " << path
-          << ".bak)。\n";
+      out << path << " を新しいフィールドで作り直しました";
+      if (result.backup) out << " (元のデータベースは " << *result.backup << ")";
+      out << "。\n";
       break;
     case CreateOutcome::Unchanged:
       out << path << " のフィールドは指定と同じです。変更していません。\n";

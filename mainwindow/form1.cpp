@@ -168,7 +168,8 @@ void Form1::dbcreate_Click() {
     CommandFailed("データベースの確認に失敗しました。", e);
     return;
   }
-  if (!form2_) form2_ = std::make_unique<Form2>(app_, this, [this] { SetMessageLine(""); });
+  if (!form2_) form2_ = std::make_unique<Form2>(app_, this,
+                                     [this](const std::string& text) { SetMessageLine(text); });
   form2_->Show();
 }
 

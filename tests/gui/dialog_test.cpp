@@ -71,6 +71,14 @@ class Dialog : public ::testing::Test {
 
   fs::path Database() const { return w.dir / "C/out/SR-DATA.MDB"; }
 
+  // A move over the main window's background panel; `step` makes each move
+  // land on another point, so that every one is a movement.
+  void MoveOverBackground(int step) {
+    const QPoint background(5 + 3 * step, 420);
+    ASSERT_EQ(w.form->Picture1->childAt(background), nullptr);
+    QTest::mouseMove(w.form->Picture1, background);
+  }
+
   Workbench w;
 };
 
@@ -195,6 +203,13 @@ TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   EXPECT_FALSE(d.isVisible());
   EXPECT_TRUE(w.form->isEnabled());
   EXPECT_EQ(w.ui.hourglass, (std::vector<bool>{true, false}));
+  // What was done is told in the message line until the mouse moves over the
+  // background.
+  EXPECT_EQ(w.MessageLine(), "データベース SR-DATA.MDB を作成しました。");
+  EXPECT_EQ(w.app.MessageShown, 1);
+  MoveOverBackground(0);
+  EXPECT_EQ(w.MessageLine(), "");
+  EXPECT_EQ(w.app.MessageShown, 0);
   std::vector<std::string> columns = MandatoryNames();
   columns.insert(columns.begin(), "LINKCODE");
   columns.push_back("ソース位置");
@@ -209,6 +224,10 @@ TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   EXPECT_EQ(ReadFile(Database()), before);
   EXPECT_FALSE(fs::exists(w.dir / "C/prog/TitleDb.TXT"));
   EXPECT_TRUE(w.form->isEnabled());
+  EXPECT_EQ(w.MessageLine(), "データベースのフィールドは選択と同じため、変更しませんでした。");
+  EXPECT_EQ(w.app.MessageShown, 1);
+  MoveOverBackground(1);
+  EXPECT_EQ(w.MessageLine(), "");
 
   // Another field: the database is replaced without asking, the old one kept aside.
   Form2& again = Open();
@@ -219,6 +238,11 @@ TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   EXPECT_EQ(Columns(Database()), columns);
   EXPECT_TRUE(fs::exists(w.dir / "C/out/SR-DATA.MDB.bak"));
   EXPECT_TRUE(fs::exists(w.dir / "C/prog/TitleDb.TXT"));
+  EXPECT_EQ(w.MessageLine(), "データベース SR-DATA.MDB を作り直しました。元のファイルは SR-DATA.MDB.bak です。");
+  EXPECT_EQ(w.app.MessageShown, 1);
+  // The whole line fits the message line.
+  const QLabel* line = w.form->Label3;
+  EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->contentsRect().width());
 }
 
 TEST_F(Dialog, EveryCloseEnablesTheMainWindow) {
