@@ -208,6 +208,7 @@ void Form1::Dir2_Change() {
   app_.platform.ChangeFolder(Dir2->path());
   List1->clear();
   for (const std::string& name : app_.platform.ListSubfolders(Dir2->path())) List1->AddItem(name);
+  List1->SetTopIndex(0);  // the new folder's first holes, not the old scroll position
 }
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int, int) {

@@ -114,6 +114,9 @@ void Form2::SelectFlg_Sets(int16_t mode, ListBox& lst, int16_t flg) {
 void Form2::Rebuild() {
   ClearSelectTitles();
   SelectCount = SelectTitles();
+  // Both lists start at their first row, wherever an earlier showing left them.
+  List1->SetTopIndex(0);
+  List2->SetTopIndex(0);
 }
 
 void Form2::RestoreTop() {
@@ -128,6 +131,9 @@ void Form2::Form_Load() {
   TitlesSet();
   ClearSelectTitles();
   SelectCount = SelectTitles();
+  // Both lists start at their first row, wherever an earlier showing left them.
+  List1->SetTopIndex(0);
+  List2->SetTopIndex(0);
 }
 
 void Form2::Form_QueryUnload(int16_t& /*Cancel*/, int16_t /*UnloadMode*/) {

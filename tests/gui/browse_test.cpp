@@ -103,6 +103,22 @@ TEST_F(Browse, FolderGoneWhenOpenedIsTold) {
   EXPECT_EQ(w.Text(w.form->Text2), "C:\\src");
 }
 
+TEST_F(Browse, RefilledHoleListStartsAtItsFirstRow) {
+  for (int i = 10; i < 50; ++i) {
+    fs::create_directories(w.dir / ("C/src/B-1/H" + std::to_string(i)));
+    fs::create_directories(w.dir / ("C/src/B-1/inner/K" + std::to_string(i)));
+  }
+  Open(w.form->Dir2, "B-1");
+  ListBox* list = w.form->List1;
+  ASSERT_EQ(list->count(), 41);
+  list->SetTopIndex(30);
+  ASSERT_EQ(list->TopIndex(), 30);
+  Open(w.form->Dir2, "inner");
+  ASSERT_EQ(list->count(), 40);
+  EXPECT_EQ(list->TopIndex(), 0);
+  EXPECT_EQ(list->Text(0), "K10");
+}
+
 TEST_F(Browse, TypingIntoText2DoesNotRefillTheList) {
   QTest::keyClicks(w.form->Text2, "\\x");
   EXPECT_EQ(w.Text(w.form->Text2), "C:\\src\\x");

@@ -196,6 +196,30 @@ TEST_F(Dialog, TopRowReturnsAfterRemovals) {
   EXPECT_EQ(Open().ListTop, 5);
 }
 
+TEST_F(Dialog, BothListsStartAtTheirTopRowOnEveryOpening) {
+  // A database with every field, so that List2 is long when the dialog opens.
+  Form2& d = Open();
+  d.Command2->click();
+  d.Command5->click();
+  ASSERT_TRUE(w.ui.boxes.empty()) << w.ui.boxes[0].text;
+  Open();
+  ASSERT_EQ(d.SelectCount, kCatalogueEntries);
+  d.List1->SetTopIndex(20);
+  d.List2->SetTopIndex(15);
+  ASSERT_EQ(d.List1->TopIndex(), 20);
+  ASSERT_EQ(d.List2->TopIndex(), 15);
+  d.Command6->click();
+  Open();
+  EXPECT_EQ(d.List1->TopIndex(), 0);
+  EXPECT_EQ(d.List2->TopIndex(), 0);
+  // So too after the close box.
+  d.List1->SetTopIndex(30);
+  d.close();
+  Open();
+  EXPECT_EQ(d.List1->TopIndex(), 0);
+  EXPECT_EQ(d.List1->count(), kCatalogueEntries);
+}
+
 TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   Form2& d = Open();
   d.Command5->click();
