@@ -80,6 +80,8 @@ Form1::Form1(AppState& app) : app_(app) {
   // Drive1, Dir1 (the other controls take no focus).
   QWidget* order[] = {Dir2, Drive2, Command1, Command2, Text2, List1, Text1, Drive1, Dir1};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  // Enter presses the focused button, as the space bar does.
+  for (QPushButton* button : {Command1, Command2}) button->setAutoDefault(true);
 
   connect(Command1, &QPushButton::clicked, this, [this] { Run([this] { Command1_Click(); }); });
   connect(Command2, &QPushButton::clicked, this, [this] { Run([this] { Command2_Click(); }); });
@@ -88,6 +90,9 @@ Form1::Form1(AppState& app) : app_(app) {
   connect(Dir1, &FolderBox::changed, this, [this] { Run([this] { Dir1_Change(); }); });
   connect(Drive2, &DriveBox::changed, this, [this] { Run([this] { Drive2_Change(); }); });
   connect(Dir2, &FolderBox::changed, this, [this] { Run([this] { Dir2_Change(); }); });
+  // Opening the folder already shown lists it afresh, the holes too.
+  connect(Dir1, &FolderBox::reopened, this, [this] { Run([this] { Dir1_Change(); }); });
+  connect(Dir2, &FolderBox::reopened, this, [this] { Run([this] { Dir2_Change(); }); });
   for (FolderBox* dir : {Dir1, Dir2}) {
     connect(dir, &FolderBox::openFailed, this, [this](const QString& message) {
       app_.ui.MsgBox(message.toStdString(), MsgIcon::Exclamation);

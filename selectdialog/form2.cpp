@@ -47,6 +47,9 @@ Form2::Form2(AppState& app, QWidget* mainWindow,
 
   QWidget* order[] = {Command1, Command2, Command3, Command4, Command5, Command6, List1, List2};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  // Enter presses the focused button, as the space bar does.
+  for (QPushButton* button : {Command1, Command2, Command3, Command4, Command5, Command6})
+    button->setAutoDefault(true);
 
   connect(Command1, &QPushButton::clicked, this, [this] { Run([this] { Command1_Click(); }); });
   connect(Command2, &QPushButton::clicked, this, [this] { Run([this] { Command2_Click(); }); });

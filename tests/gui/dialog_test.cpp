@@ -146,6 +146,20 @@ TEST_F(Dialog, ButtonsAndDoubleClicksChangeTheFields) {
   EXPECT_EQ(Rows(d.List2), MandatoryNames());
 }
 
+TEST_F(Dialog, EnterPressesTheFocusedButton) {
+  Form2& d = Open();
+  d.Command2->setFocus();
+  QTest::keyClick(d.Command2, Qt::Key_Return);
+  EXPECT_EQ(d.SelectCount, kCatalogueEntries);
+  d.Command4->setFocus();
+  QTest::keyClick(d.Command4, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(Rows(d.List2), MandatoryNames());
+  d.Command6->setFocus();
+  QTest::keyClick(d.Command6, Qt::Key_Return);
+  EXPECT_FALSE(d.isVisible());
+  EXPECT_TRUE(w.form->isEnabled());
+}
+
 TEST_F(Dialog, CreateRefusesWithoutFields) {
   Form2& d = Open();
   while (d.List2->count() > 0) DoubleClick(d.List2, 0);
