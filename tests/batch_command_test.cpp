@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -213,27 +212,22 @@ TEST_F(BatchTest, CreateSelectsMandatoryAndNamedFieldsAndReplacesOnlyWhenTheyDif
   EXPECT_EQ(test::ReadFile(C() / "map" / "SR-DATA.MDB.bak"), before);
 }
 
-// Field names of the boring table, in order.
-std::vector<std::string> Columns(const fs::path& file) {
+// Whether the boring table has the field.
+bool HasField(const fs::path& file, const std::string& field) {
   sqlite3* db = nullptr;
-  std::vector<std::string> names;
   EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  // In brackets: a double-quoted name the table lacks would be read as a text.
+  const std::string sql = "SELECT [" + field + "] FROM [ボーリング]";
   sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, "PRAGMA table_info(\"ボーリング\")", -1, &st, nullptr);
-  while (st && sqlite3_step(st) == SQLITE_ROW)
-    names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+  const bool found = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK;
   sqlite3_finalize(st);
   sqlite3_close(db);
-  return names;
-}
-
-bool Has(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
+  return found;
 }
 
 TEST_F(BatchTest, CreateTakesFieldsAwayButNeverAMandatoryOne) {
   ASSERT_EQ(Run({"create", "--dest", "C:\\map", "--field", "事業名", "--field", "調査会社"}).status, kExitOk);
-  ASSERT_TRUE(Has(Columns(Database()), "事業名"));
+  ASSERT_TRUE(HasField(Database(), "事業名"));
   const std::string before = test::ReadFile(Database());
 
   // Refusals leave the database as it was: a mandatory entry, an unknown
@@ -255,14 +249,9 @@ TEST_F(BatchTest, CreateTakesFieldsAwayButNeverAMandatoryOne) {
   r = Run({"create", "--dest", "C:\\map", "--without", "事業名"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_NE(r.out.find("SR-DATA.MDB.bak"), std::string::npos) << r.out;
-  std::vector<std::string> columns = Columns(Database());
-  EXPECT_FALSE(Has(columns, "事業名"));
-  EXPECT_TRUE(Has(columns, "調査会社"));
-  EXPECT_TRUE(Has(columns, "ボーリング名"));
-  // A field the table does not have: nothing to take away, nothing changes.
-  r = Run({"create", "--dest", "C:\\map", "--without", "事業名"});
-  EXPECT_EQ(r.status, kExitOk) << r.err;
-  EXPECT_NE(r.out.find("変更していません"), std::string::npos) << r.out;
+  EXPECT_FALSE(HasField(Database(), "事業名"));
+  EXPECT_TRUE(HasField(Database(), "調査会社"));
+  EXPECT_TRUE(HasField(Database(), "ボーリング名"));
 
   EXPECT_NE(Run({"--help"}).out.find("--without 表題項目名"), std::string::npos);
 }
