@@ -117,9 +117,6 @@ void Form2::SelectFlg_Sets(int16_t mode, ListBox& lst, int16_t flg) {
 void Form2::Rebuild() {
   ClearSelectTitles();
   SelectCount = SelectTitles();
-  // Both lists start at their first row, wherever an earlier showing left them.
-  List1->SetTopIndex(0);
-  List2->SetTopIndex(0);
 }
 
 void Form2::RestoreTop() {

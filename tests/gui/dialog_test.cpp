@@ -218,6 +218,11 @@ TEST_F(Dialog, BothListsStartAtTheirTopRowOnEveryOpening) {
   d.List1->SetTopIndex(20);
   d.List2->SetTopIndex(15);
   ASSERT_EQ(d.List1->TopIndex(), 20);
+  // While the dialog is open, the title items stay where they are.
+  d.Command4->click();
+  EXPECT_EQ(d.List1->TopIndex(), 20);
+  d.Command2->click();
+  d.List2->SetTopIndex(15);
   ASSERT_EQ(d.List2->TopIndex(), 15);
   d.close();
   Open();
