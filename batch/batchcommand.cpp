@@ -39,7 +39,8 @@ struct Options {
   std::optional<std::string> source;
   bool all = false;
   std::vector<std::string> holes;
-  std::vector<std::string> fields;
+  std::vector<std::string> fields;   // --field: added to the selection
+  std::vector<std::string> without;  // --without: taken away from it
   bool help = false;
 };
 
@@ -92,6 +93,9 @@ Options ParseArgs(const std::vector<std::string>& args) {
       } else if (std::optional<std::string> field;
                  !convert && TakeValue(args, i, "--field", "表題項目名", field)) {
         o.fields.push_back(*field);
+      } else if (std::optional<std::string> field;
+                 !convert && TakeValue(args, i, "--without", "表題項目名", field)) {
+        o.without.push_back(*field);
       } else {
         throw UsageError(o.command + " コマンドに不明なオプション " + arg + " があります。");
       }
@@ -237,33 +241,58 @@ int Convert(AppState& app, const Options& o, std::ostream& out, std::ostream& er
   return kExitRefused;
 }
 
+// The catalogue index of each named entry, in the order given; an unknown
+// name is told and makes the result empty.
+std::optional<std::vector<int>> EntriesNamed(AppState& app, const std::vector<std::string>& names) {
+  std::vector<int> indices;
+  bool allKnown = true;
+  for (const std::string& name : names) {
+    int index = 0;
+    while (index < app.titles.count &&
+           app.titles.entries[static_cast<size_t>(index)].FieldName != name)
+      ++index;
+    if (index == app.titles.count) {
+      app.ui.MsgBox("表題項目 " + name + " は表題設定ファイル TitleDb.TXT にありません。",
+                    MsgIcon::Exclamation);
+      allKnown = false;
+    }
+    indices.push_back(index);
+  }
+  if (!allKnown) return std::nullopt;
+  return indices;
+}
+
 int Create(AppState& app, const Options& o, std::ostream& out) {
   const std::string dest = o.dest.value_or("");
   if (dest.empty()) {
     app.ui.MsgBox("変換先ﾌｫﾙﾀﾞが指定されていません");
     return kExitRefused;
   }
-  std::vector<int> named;
-  bool allKnown = true;
-  for (const std::string& field : o.fields) {
-    int index = 0;
-    while (index < app.titles.count &&
-           app.titles.entries[static_cast<size_t>(index)].FieldName != field)
-      ++index;
-    if (index == app.titles.count) {
-      app.ui.MsgBox("表題項目 " + field + " は表題設定ファイル TitleDb.TXT にありません。",
+  const std::optional<std::vector<int>> named = EntriesNamed(app, o.fields);
+  const std::optional<std::vector<int>> unnamed = EntriesNamed(app, o.without);
+  if (!named || !unnamed) return kExitRefused;
+  // As in the dialog, the mandatory entries cannot be taken away.
+  bool allowed = true;
+  for (size_t k = 0; k < unnamed->size(); ++k) {
+    const int index = (*unnamed)[k];
+    if (IsMandatoryEntry(index)) {
+      app.ui.MsgBox("表題項目 " + o.without[k] + " は必須項目のため、--without で外すことはできません。",
                     MsgIcon::Exclamation);
-      allKnown = false;
+      allowed = false;
+    } else if (std::find(named->begin(), named->end(), index) != named->end()) {
+      app.ui.MsgBox("表題項目 " + o.without[k] + " が --field と --without の両方に指定されています。",
+                    MsgIcon::Exclamation);
+      allowed = false;
     }
-    named.push_back(index);
   }
-  if (!allKnown) return kExitRefused;
+  if (!allowed) return kExitRefused;
 
   app.DestFolder = dest;
-  CreateOutcome outcome;
+  CreateResult result;
   try {
     PrepareSelectionForDialog(app);
-    for (int index : named) app.titles.entries[static_cast<size_t>(index)].SelectFlg = 1;
+    for (int index : *named) app.titles.entries[static_cast<size_t>(index)].SelectFlg = 1;
+    for (int index : *unnamed) app.titles.entries[static_cast<size_t>(index)].SelectFlg = 0;
     int selected = 0;
     for (int i = 0; i < app.titles.count; ++i)
       if (app.titles.entries[static_cast<size_t>(i)].SelectFlg == 1) ++selected;
@@ -271,20 +300,21 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
       app.ui.MsgBox("データベースフィールドが指定されていません");
       return kExitRefused;
     }
-    outcome = CreateOrReplaceDatabase(app);
+    result = CreateOrReplaceDatabase(app);
   } catch (const std::exception& e) {
     app.ui.MsgBox(std::string("データベースの作成に失敗しました。") + e.what(),
                   MsgIcon::Exclamation);
     return kExitFailed;
   }
   const std::string path = app.DestFolder + kDatabaseFileName;
-  switch (outcome) {
+  switch (result.outcome) {
     case CreateOutcome::Created:
       out << path << " を作成しました。\n";
       break;
     case CreateOutcome::Replaced:
-      out << path << " を新しいフィールドで作り直しました (元のデータベースは " << path
-          << ".bak)。\n";
+      out << path << " を新しいフィールドで作り直しました";
+      if (result.backup) out << " (元のデータベースは " << *result.backup << ")";
+      out << "。\n";
       break;
     case CreateOutcome::Unchanged:
       out << path << " のフィールドは指定と同じです。変更していません。\n";
@@ -298,7 +328,7 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
 std::string BatchHelpText() {
   return R"(使い方:
   stolvik2quarnix-batch convert --dest 変換先フォルダ --source 変換元フォルダ (--all | ボーリング孔名...)
-  stolvik2quarnix-batch create --dest 変換先フォルダ [--field 表題項目名]...
+  stolvik2quarnix-batch create --dest 変換先フォルダ [--field 表題項目名]... [--without 表題項目名]...
   stolvik2quarnix-batch --help
 
 ボーリング柱状図データの表題 (TITL01.TXT, TITL02.TXT) を、変換先フォルダの
@@ -322,11 +352,18 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
   --dest フォルダ     変換先フォルダ。
   --field 表題項目名  必須項目に加えてフィールドにする表題項目 (TitleDb.TXT の
                       項目名、例: 事業名)。何度でも指定できます。
+  --without 表題項目名
+                      選ぶフィールドから外す表題項目 (画面の「選択解除」と
+                      同じ)。何度でも指定できます。データベースにある
+                      フィールドを除いて作り直すときに使います。必須項目は
+                      外せません (指定すると何もせずに終了します)。
   必須項目は表題項目の 0, 3, 5, 6, 7, 8, 9, 15, 23, 24 番目 (TitleDb.TXT の
   2 行目を 0 番目として数えます) で、いつも選ばれます。データベースが
-  すでにあるときは、そのフィールドも選ばれます。選んだフィールドがすでに
-  あるものと同じなら何もしません。違うときはデータベースを作り直します。
-  元のデータは失われますが、元のファイルは SR-DATA.MDB.bak として残ります。
+  すでにあるときは、そのフィールドも選ばれます (--without で外せます)。
+  選んだフィールドがすでにあるものと同じなら何もしません。違うときは
+  データベースを作り直します。
+  元のファイルは SR-DATA.<日付>-<時刻>.MDB.bak として残ります (前の控えを
+  上書きすることはありません)。
   作成または作り直したときは TitleDb.TXT を保存します。
 
 パス:
@@ -351,6 +388,7 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
 
 例:
   stolvik2quarnix-batch create --dest 'C:\data\map' --field 事業名 --field 調査会社
+  stolvik2quarnix-batch create --dest 'C:\data\map' --without 調査会社
   stolvik2quarnix-batch convert --dest 'C:\data\map' --source 'C:\data\holes' --all
   stolvik2quarnix-batch convert --dest /data/map --source /data/holes BH-0001 BH-0002
 )";

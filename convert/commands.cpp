@@ -142,19 +142,45 @@ void PrepareSelectionForDialog(AppState& app) {
   }
 }
 
-CreateOutcome CreateOrReplaceDatabase(AppState& app) {
-  CreateOutcome outcome = CreateOutcome::Created;
+CreateResult CreateOrReplaceDatabase(AppState& app) {
+  CreateResult result;
   if (!IsDatabaseMissing(app.DestFolder, kDatabaseFileName, app.platform)) {
     if (CheckTableFields(app.DestFolder, kDatabaseFileName, app.titles, app.db) != 1) {
-      return CreateOutcome::Unchanged;
+      return result;  // unchanged
     }
-    ReplaceBoringDatabase(app.DestFolder, kDatabaseFileName, app.titles, app.db);
-    outcome = CreateOutcome::Replaced;
+    const std::string backup =
+        ReplaceBoringDatabase(app.DestFolder, kDatabaseFileName, app.titles, app.db);
+    result.outcome = CreateOutcome::Replaced;
+    // DestFolder ends with "\" since the missing-file check.
+    if (!backup.empty()) result.backup = app.DestFolder + backup;
   } else {
     CreateBoringDatabase(app.DestFolder, kDatabaseFileName, app.titles, app.db);
+    result.outcome = CreateOutcome::Created;
   }
   WriteTitleDb(app.titles, app.DestFolder, app.platform);
-  return outcome;
+  return result;
+}
+
+std::string CreateResultMessage(const CreateResult& result) {
+  const std::string database = std::string("データベース ") + kDatabaseFileName;
+  switch (result.outcome) {
+    case CreateOutcome::Created:
+      return database + " を作成しました。";
+    case CreateOutcome::Replaced: {
+      std::string text = database + " を作り直しました。";
+      if (result.backup) {
+        // The file name alone: the folder is the destination shown above.
+        const size_t slash = result.backup->find_last_of('\\');
+        text += "元のファイルは " +
+                (slash == std::string::npos ? *result.backup : result.backup->substr(slash + 1)) +
+                " です。";
+      }
+      return text;
+    }
+    case CreateOutcome::Unchanged:
+      break;
+  }
+  return "データベースのフィールドは選択と同じため、変更しませんでした。";
 }
 
 }  // namespace s2q

@@ -2,6 +2,7 @@
 // The roads of the program's commands, shared by the windows and the batch
 // command. The front end supplies its controls through small views; messages
 // go through AppState::ui.
+#include <optional>
 #include <string>
 
 #include "convert/appstate.h"
@@ -66,10 +67,21 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view);
 void PrepareSelectionForDialog(AppState& app);
 
 enum class CreateOutcome { Created, Replaced, Unchanged };
+
+struct CreateResult {
+  CreateOutcome outcome = CreateOutcome::Unchanged;
+  // Where the replaced database was kept (drive form); set for a replacement.
+  std::optional<std::string> backup;
+};
+
 // The dialog's create command: create the database when it is missing,
 // replace it (keeping a backup) when its fields differ from the selection,
 // leave it when they match; TitleDb.TXT is saved after a creation or a
 // replacement. Throws Error on failure.
-CreateOutcome CreateOrReplaceDatabase(AppState& app);
+CreateResult CreateOrReplaceDatabase(AppState& app);
+
+// One line for the main window's message line that says what the create
+// command did.
+std::string CreateResultMessage(const CreateResult& result);
 
 }  // namespace s2q

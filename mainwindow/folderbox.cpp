@@ -1,17 +1,20 @@
 #include "mainwindow/folderbox.h"
 
+#include <QApplication>
 #include <QStyle>
 #include <cctype>
 #include <vector>
 
 #include "env/errors.h"
 #include "env/platform.h"
+#include "mainwindow/toolkit.h"
 
 namespace s2q {
 
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
+constexpr int kNameRole = Qt::UserRole + 1;
 constexpr int kIndentPerLevel = 2;  // blanks
 
 // The folder and its ancestors, root first: "C:\a\b" gives "C:\", "C:\a", "C:\a\b".
@@ -39,6 +42,7 @@ std::string LastName(const std::string& folder) {
 FolderBox::FolderBox(Platform& platform, QWidget* parent) : QListWidget(parent), platform_(platform) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   connect(this, &QListWidget::itemActivated, this, &FolderBox::Open);
+  ShowFocusFrame(this);
 }
 
 void FolderBox::setPath(const std::string& path) {
@@ -61,6 +65,7 @@ void FolderBox::setPath(const std::string& path) {
     auto* row = new QListWidgetItem(
         open, QString(int(level) * kIndentPerLevel, ' ') + QString::fromStdString(LastName(chain[level])));
     row->setData(kPathRole, QString::fromStdString(chain[level]));
+    row->setData(kNameRole, QString::fromStdString(LastName(chain[level])));
     addItem(row);
   }
   const std::string prefix = folder.back() == '\\' ? folder : folder + "\\";
@@ -68,6 +73,7 @@ void FolderBox::setPath(const std::string& path) {
   for (const std::string& name : subfolders) {
     auto* row = new QListWidgetItem(closed, indent + QString::fromStdString(name));
     row->setData(kPathRole, QString::fromStdString(prefix + name));
+    row->setData(kNameRole, QString::fromStdString(name));
     addItem(row);
   }
   setCurrentRow(int(chain.size()) - 1);
@@ -78,10 +84,33 @@ void FolderBox::setPath(const std::string& path) {
 }
 
 void FolderBox::Open(QListWidgetItem* item) {
+  const std::string before = path_;
   try {
     setPath(item->data(kPathRole).toString().toStdString());
   } catch (const Error& e) {
     emit openFailed(QString::fromUtf8(e.what()));
+    return;
+  }
+  if (path_ == before) emit reopened();
+}
+
+void FolderBox::keyboardSearch(const QString& search) {
+  if (search.isEmpty() || count() == 0) return;
+  // Letters typed in quick succession make one name; after a pause the
+  // search starts again.
+  const bool goingOn = typing_.isValid() && typing_.elapsed() < QApplication::keyboardInputInterval();
+  typing_.start();
+  typed_ = goingOn ? typed_ + search : search;
+  // A growing name may still match the current row; a new one looks from the
+  // next row on, so that the same letter again goes to the next folder.
+  const int first = currentRow() < 0 ? 0 : (goingOn ? currentRow() : currentRow() + 1);
+  for (int step = 0; step < count(); ++step) {
+    QListWidgetItem* row = item((first + step) % count());
+    if (row->data(kNameRole).toString().startsWith(typed_, Qt::CaseInsensitive)) {
+      setCurrentItem(row);
+      scrollToItem(row);
+      return;
+    }
   }
 }
 

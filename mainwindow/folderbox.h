@@ -1,7 +1,9 @@
 #pragma once
 // The folder browser: the current folder with its ancestors shown open, one
 // level deeper each, then its sub-folders. Opening a row (double-click or
-// Enter) makes it the current folder of the box.
+// Enter) makes it the current folder of the box; typing the first letters of
+// a name moves to its row.
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <string>
 
@@ -25,14 +27,23 @@ class FolderBox : public QListWidget {
 
  signals:
   void changed();
+  // The row of the folder shown was opened again: the box has been listed
+  // afresh, and what follows the folder may want to be too.
+  void reopened();
   // Opening a row failed (the folder has gone, for instance).
   void openFailed(const QString& message);
+
+ protected:
+  // Matches the folder names, not the indented texts of the rows.
+  void keyboardSearch(const QString& search) override;
 
  private:
   void Open(QListWidgetItem* item);
 
   Platform& platform_;
   std::string path_;
+  QString typed_;        // the letters typed so far
+  QElapsedTimer typing_;  // since the last letter
 };
 
 }  // namespace s2q

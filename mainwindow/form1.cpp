@@ -80,6 +80,8 @@ Form1::Form1(AppState& app) : app_(app) {
   // Drive1, Dir1 (the other controls take no focus).
   QWidget* order[] = {Dir2, Drive2, Command1, Command2, Text2, List1, Text1, Drive1, Dir1};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  // Enter presses the focused button, as the space bar does.
+  for (QPushButton* button : {Command1, Command2}) button->setAutoDefault(true);
 
   connect(Command1, &QPushButton::clicked, this, [this] { Run([this] { Command1_Click(); }); });
   connect(Command2, &QPushButton::clicked, this, [this] { Run([this] { Command2_Click(); }); });
@@ -88,6 +90,9 @@ Form1::Form1(AppState& app) : app_(app) {
   connect(Dir1, &FolderBox::changed, this, [this] { Run([this] { Dir1_Change(); }); });
   connect(Drive2, &DriveBox::changed, this, [this] { Run([this] { Drive2_Change(); }); });
   connect(Dir2, &FolderBox::changed, this, [this] { Run([this] { Dir2_Change(); }); });
+  // Opening the folder already shown lists it afresh, the holes too.
+  connect(Dir1, &FolderBox::reopened, this, [this] { Run([this] { Dir1_Change(); }); });
+  connect(Dir2, &FolderBox::reopened, this, [this] { Run([this] { Dir2_Change(); }); });
   for (FolderBox* dir : {Dir1, Dir2}) {
     connect(dir, &FolderBox::openFailed, this, [this](const QString& message) {
       app_.ui.MsgBox(message.toStdString(), MsgIcon::Exclamation);
@@ -167,7 +172,8 @@ void Form1::dbcreate_Click() {
     CommandFailed("データベースの確認に失敗しました。", e);
     return;
   }
-  if (!form2_) form2_ = std::make_unique<Form2>(app_, this, [this] { SetMessageLine(""); });
+  if (!form2_) form2_ = std::make_unique<Form2>(app_, this,
+                                     [this](const std::string& text) { SetMessageLine(text); });
   form2_->Show();
 }
 
@@ -214,6 +220,7 @@ void Form1::Dir2_Change() {
                        " は、名前が UTF-8 でも Shift_JIS (コードページ 932) でもないため一覧に表示できません。",
                    MsgIcon::Exclamation);
   }
+  List1->SetTopIndex(0);  // the new folder's first holes, not the old scroll position
 }
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int, int) {

@@ -1,6 +1,10 @@
 #include "mainwindow/listbox.h"
 
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QToolTip>
+
+#include "mainwindow/toolkit.h"
 
 namespace s2q {
 
@@ -9,6 +13,7 @@ ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
   setSortingEnabled(false);
   setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   setUniformItemSizes(true);
+  ShowFocusFrame(this);
 }
 
 void ListBox::AddItem(const std::string& text) {
@@ -40,6 +45,26 @@ std::string ListBox::Text(int index) const {
 
 bool ListBox::Selected(int index) const {
   return item(index)->isSelected();
+}
+
+bool ListBox::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QListWidget::viewportEvent(event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  QListWidgetItem* row = itemAt(help->pos());
+  if (row && !ShownWhole(row)) {
+    QToolTip::showText(help->globalPos(), row->text(), viewport(), visualItemRect(row));
+  } else {
+    QToolTip::hideText();
+  }
+  return true;
+}
+
+bool ListBox::ShownWhole(QListWidgetItem* row) {
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  const QModelIndex index = indexFromItem(row);
+  const int needed = itemDelegateForIndex(index)->sizeHint(option, index).width();
+  return needed <= visualItemRect(row).intersected(viewport()->rect()).width();
 }
 
 }  // namespace s2q

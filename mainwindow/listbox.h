@@ -1,7 +1,7 @@
 #pragma once
 // A list box in which several rows can be selected (click, Ctrl-click,
 // Shift-click). Rows stay in the order they were appended; every row carries a
-// number, its item data.
+// number, its item data. A row too wide for the list shows whole in a tooltip.
 #include <QListWidget>
 #include <string>
 
@@ -26,6 +26,13 @@ class ListBox : public QListWidget, public HoleList {
   int Count() const override { return count(); }
   std::string Text(int index) const override;
   bool Selected(int index) const override;
+
+ protected:
+  bool viewportEvent(QEvent* event) override;
+
+ private:
+  // Whether the row's text is shown whole, without being cut at the edge.
+  bool ShownWhole(QListWidgetItem* row);
 };
 
 }  // namespace s2q

@@ -1,5 +1,6 @@
 #include "mainwindow/toolkit.h"
 
+#include <QAbstractScrollArea>
 #include <QStringList>
 #include <cmath>
 
@@ -22,6 +23,14 @@ QFont JapaneseFont() {
                                 "Noto Sans JP"});
   font.setPixelSize(12);
   return font;
+}
+
+void ShowFocusFrame(QAbstractScrollArea* view) {
+  // As wide as the style's own frame, so that the rows do not move when the
+  // focus comes and goes.
+  const int width = view->frameWidth() > 0 ? view->frameWidth() : 1;
+  view->setStyleSheet(
+      QString("QAbstractScrollArea:focus { border: %1px solid palette(highlight); }").arg(width));
 }
 
 void ReportFailure(AppState& app, const std::string& what, const std::exception& e) {

@@ -24,11 +24,12 @@ W* Place(W* widget, QRect rect) {
 
 }  // namespace
 
-Form2::Form2(AppState& app, QWidget* mainWindow, std::function<void()> clearMessageLine)
+Form2::Form2(AppState& app, QWidget* mainWindow,
+             std::function<void(const std::string&)> messageLine)
     : QWidget(nullptr, Qt::Dialog),
       app_(app),
       mainWindow_(mainWindow),
-      clearMessageLine_(std::move(clearMessageLine)) {
+      messageLine_(std::move(messageLine)) {
   setWindowTitle("データベース新規作成");
   setFont(JapaneseFont());
   setFixedSize(Twips(0, 0, 9090, 6780).size());
@@ -46,6 +47,9 @@ Form2::Form2(AppState& app, QWidget* mainWindow, std::function<void()> clearMess
 
   QWidget* order[] = {Command1, Command2, Command3, Command4, Command5, Command6, List1, List2};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  // Enter presses the focused button, as the space bar does.
+  for (QPushButton* button : {Command1, Command2, Command3, Command4, Command5, Command6})
+    button->setAutoDefault(true);
 
   connect(Command1, &QPushButton::clicked, this, [this] { Run([this] { Command1_Click(); }); });
   connect(Command2, &QPushButton::clicked, this, [this] { Run([this] { Command2_Click(); }); });
@@ -127,6 +131,9 @@ void Form2::Form_Load() {
   TitlesSet();
   ClearSelectTitles();
   SelectCount = SelectTitles();
+  // Both lists start at their first row, wherever an earlier showing left them.
+  List1->SetTopIndex(0);
+  List2->SetTopIndex(0);
 }
 
 void Form2::Form_QueryUnload(int16_t& /*Cancel*/, int16_t /*UnloadMode*/) {
@@ -162,15 +169,20 @@ void Form2::Command5_Click() {
     return;
   }
   app_.ui.SetHourglass(true);
+  CreateResult result;
   try {
-    CreateOrReplaceDatabase(app_);
+    result = CreateOrReplaceDatabase(app_);
   } catch (const std::exception& e) {
     // The dialog stays open, so the user can change the fields or cancel.
     ReportFailure(app_, "データベースの作成に失敗しました。", e);
-    clearMessageLine_();
+    messageLine_("");
     return;
   }
   app_.ui.SetHourglass(false);
+  // Told in the message line, cleared by the next move over the background
+  // as the lines of the Execute command are.
+  messageLine_(CreateResultMessage(result));
+  app_.MessageShown = 1;
   Command6_Click();
 }
 
@@ -206,7 +218,7 @@ void Form2::Run(Procedure procedure) {
     procedure();
   } catch (const std::exception& e) {
     ReportFailure(app_, "処理に失敗しました。", e);
-    clearMessageLine_();
+    messageLine_("");
   }
 }
 

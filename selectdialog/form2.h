@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 class QGroupBox;
 class QPushButton;
@@ -17,8 +18,9 @@ class Form2 : public QWidget {
   Q_OBJECT
  public:
   // `mainWindow` is disabled while the dialog is open and placed under it;
-  // `clearMessageLine` empties the main window's message line after a failure.
-  Form2(AppState& app, QWidget* mainWindow, std::function<void()> clearMessageLine);
+  // `messageLine` writes the main window's message line: what the create
+  // command did, or the empty text after a failure.
+  Form2(AppState& app, QWidget* mainWindow, std::function<void(const std::string&)> messageLine);
 
   // Loads the dialog afresh from the selection flags and shows it without
   // waiting.
@@ -70,7 +72,7 @@ class Form2 : public QWidget {
 
   AppState& app_;
   QWidget* mainWindow_;
-  std::function<void()> clearMessageLine_;
+  std::function<void(const std::string&)> messageLine_;
 };
 
 }  // namespace s2q

@@ -222,6 +222,44 @@ TEST_F(BatchTest, CreateSelectsMandatoryAndNamedFieldsAndReplacesOnlyWhenTheyDif
   EXPECT_EQ(test::ReadFile(C() / "map" / backups[0]), before);
 }
 
+// Whether the boring table has the field.
+bool HasField(const fs::path& file, const std::string& field) {
+  const std::vector<std::string> names = test::ReadTable(file).Names();
+  return std::find(names.begin(), names.end(), field) != names.end();
+}
+
+TEST_F(BatchTest, CreateTakesFieldsAwayButNeverAMandatoryOne) {
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map", "--field", "事業名", "--field", "調査会社"}).status, kExitOk);
+  ASSERT_TRUE(HasField(Database(), "事業名"));
+  const std::string before = test::ReadFile(Database());
+
+  // Refusals leave the database as it was: a mandatory entry, an unknown
+  // name, a name both added and taken away.
+  Outcome r = Run({"create", "--dest", "C:\\map", "--without", "事業名", "--without", "ボーリング名"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("ボーリング名"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("必須"), std::string::npos) << r.err;
+  r = Run({"create", "--dest", "C:\\map", "--without=存在しない項目"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("存在しない項目"), std::string::npos) << r.err;
+  r = Run({"create", "--dest", "C:\\map", "--field", "事業名", "--without", "事業名"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_NE(r.err.find("事業名"), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadFile(Database()), before);
+  EXPECT_TRUE(test::BackupsIn(C() / "map").empty());
+
+  // Taking one away replaces the database without it; the others stay.
+  r = Run({"create", "--dest", "C:\\map", "--without", "事業名"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  ASSERT_EQ(test::BackupsIn(C() / "map").size(), 1u);
+  EXPECT_NE(r.out.find(test::BackupsIn(C() / "map")[0]), std::string::npos) << r.out;
+  EXPECT_FALSE(HasField(Database(), "事業名"));
+  EXPECT_TRUE(HasField(Database(), "調査会社"));
+  EXPECT_TRUE(HasField(Database(), "ボーリング名"));
+
+  EXPECT_NE(Run({"--help"}).out.find("--without 表題項目名"), std::string::npos);
+}
+
 TEST_F(BatchTest, FailuresOfTheWorkExitWithTwo) {
   // A destination that is not a database is left as it was.
   test::WriteFile(Database(), "not a database\r\n");

@@ -226,18 +226,31 @@ TEST_F(DialogRoad, PrepareCreateReplaceAndLeaveAlone) {
   PrepareSelectionForDialog(app);
   EXPECT_EQ(Selected(), mandatory);
 
-  EXPECT_EQ(CreateOrReplaceDatabase(app), CreateOutcome::Created);
+  CreateResult created = CreateOrReplaceDatabase(app);
+  EXPECT_EQ(created.outcome, CreateOutcome::Created);
+  EXPECT_FALSE(created.backup);
+  EXPECT_EQ(CreateResultMessage(created), "データベース SR-DATA.MDB を作成しました。");
   EXPECT_TRUE(fs::exists(dir / "D/dest/SR-DATA.MDB"));
   EXPECT_EQ(ReadFile(TitleDbFile()).substr(0, 12), "\"D:\\dest\\\"\r\n");
 
   fs::remove(TitleDbFile());
-  EXPECT_EQ(CreateOrReplaceDatabase(app), CreateOutcome::Unchanged);
+  CreateResult unchanged = CreateOrReplaceDatabase(app);
+  EXPECT_EQ(unchanged.outcome, CreateOutcome::Unchanged);
+  EXPECT_FALSE(unchanged.backup);
+  EXPECT_EQ(CreateResultMessage(unchanged), "データベースのフィールドは選択と同じため、変更しませんでした。");
   EXPECT_FALSE(fs::exists(TitleDbFile()));
 
   app.titles.entries[1].SelectFlg = 1;
-  EXPECT_EQ(CreateOrReplaceDatabase(app), CreateOutcome::Replaced);
+  CreateResult replaced = CreateOrReplaceDatabase(app);
+  EXPECT_EQ(replaced.outcome, CreateOutcome::Replaced);
+  const std::vector<std::string> backups = test::BackupsIn(dir / "D/dest");
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_EQ(replaced.backup, "D:\\dest\\" + backups[0]);
+  EXPECT_EQ(CreateResultMessage(replaced),
+            "データベース SR-DATA.MDB を作り直しました。元のファイルは " + backups[0] + " です。");
   EXPECT_TRUE(fs::exists(TitleDbFile()));
-  EXPECT_EQ(test::BackupsIn(dir / "D/dest").size(), 1u);
+  replaced.backup.reset();
+  EXPECT_EQ(CreateResultMessage(replaced), "データベース SR-DATA.MDB を作り直しました。");
 
   // With the database present: its fields plus the mandatory entries.
   for (auto& e : app.titles.entries) e.SelectFlg = 0;

@@ -1,5 +1,8 @@
 // The folder and drive browsers, the text boxes and the hole list.
+#include <QHelpEvent>
+#include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include "tests/gui/fixture.h"
 
@@ -124,6 +127,103 @@ TEST_F(Browse, NamesInCodePage932BytesAreShownAsText) {
   Open(w.form->Dir2, "BH-テスト");
   EXPECT_EQ(w.Text(w.form->Text2), "C:\\src\\B-1\\BH-テスト");
   EXPECT_EQ(fs::current_path(), w.dir / "C/src/B-1/BH-\x83\x65\x83\x58\x83\x67");
+}
+
+TEST_F(Browse, RefilledHoleListStartsAtItsFirstRow) {
+  for (int i = 10; i < 50; ++i) {
+    fs::create_directories(w.dir / ("C/src/B-1/H" + std::to_string(i)));
+    fs::create_directories(w.dir / ("C/src/B-1/inner/K" + std::to_string(i)));
+  }
+  Open(w.form->Dir2, "B-1");
+  ListBox* list = w.form->List1;
+  ASSERT_EQ(list->count(), 41);
+  list->SetTopIndex(30);
+  ASSERT_EQ(list->TopIndex(), 30);
+  Open(w.form->Dir2, "inner");
+  ASSERT_EQ(list->count(), 40);
+  EXPECT_EQ(list->TopIndex(), 0);
+  EXPECT_EQ(list->Text(0), "K10");
+}
+
+TEST_F(Browse, OpeningTheFolderShownRefreshesTheHoleList) {
+  fs::create_directories(w.dir / "C/src/B-2");
+  fs::remove_all(w.dir / "C/src/B-9");
+  // A double-click on the row of the folder shown, as the window system sends it.
+  FolderBox* box = w.form->Dir2;
+  const QPoint row = box->visualItemRect(box->item(1)).center();
+  QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, row);
+  QTest::mouseDClick(box->viewport(), Qt::LeftButton, {}, row);
+  EXPECT_EQ(Rows(w.form->List1), (std::vector<std::string>{"B-1", "B-2", "B-10"}));
+  EXPECT_EQ(box->path(), "C:\\src");
+}
+
+TEST_F(Browse, TypingAFoldersFirstLettersMovesToIt) {
+  FolderBox* box = w.form->Dir2;
+  box->setFocus();
+  auto current = [box] { return box->currentItem()->text().trimmed().toStdString(); };
+  auto pause = [] { QTest::qWait(QApplication::keyboardInputInterval() + 100); };
+  QTest::keyClicks(box, "b-9");
+  EXPECT_EQ(current(), "B-9");
+  pause();
+  QTest::keyClicks(box, "s");  // the search goes round past the last row
+  EXPECT_EQ(current(), "src");
+  pause();
+  QTest::keyClicks(box, "B-1");
+  EXPECT_EQ(current(), "B-1");
+  QTest::keyClicks(box, "0");
+  EXPECT_EQ(current(), "B-10");
+  // Moving is not opening: the folder shown stays until Enter.
+  EXPECT_EQ(box->path(), "C:\\src");
+}
+
+TEST_F(Browse, FocusedBrowsersAndListShowTheirFocus) {
+  w.form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+  // The frame of the focused one is drawn in the highlight colour.
+  auto frame = [](QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    return image.pixelColor(0, image.height() / 2);
+  };
+  for (QWidget* widget : {static_cast<QWidget*>(w.form->Dir2), static_cast<QWidget*>(w.form->List1),
+                          static_cast<QWidget*>(w.form->Dir1)}) {
+    const QColor highlight = widget->palette().color(QPalette::Active, QPalette::Highlight);
+    w.form->Text1->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(frame(widget), highlight) << widget->metaObject()->className();
+    widget->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(widget->hasFocus());
+    EXPECT_EQ(frame(widget), highlight) << widget->metaObject()->className();
+  }
+}
+
+TEST_F(Browse, AHoleNameWiderThanTheListShowsInATooltip) {
+  const std::string wide = "B-1234567890-ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  fs::create_directories(w.dir / ("C/src/" + wide));
+  w.form->Dir2->setPath("C:\\");
+  w.form->Dir2->setPath("C:\\src");
+  ListBox* list = w.form->List1;
+  ASSERT_EQ(list->Text(3), wide);
+  auto tipAt = [list](int row) {
+    const QPoint pos = list->visualItemRect(list->item(row)).center();
+    QHelpEvent event(QEvent::ToolTip, pos, list->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(list->viewport(), &event);
+    return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+  };
+  EXPECT_EQ(tipAt(3), wide);
+  // A name that fits shows none, and takes the wide one's away (it fades).
+  tipAt(0);
+  EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+  EXPECT_EQ(tipAt(0), "");
+  EXPECT_EQ(tipAt(2), "");
+}
+
+TEST_F(Browse, EnterPressesTheFocusedButton) {
+  w.form->Command1->setFocus();
+  QTest::keyClick(w.form->Command1, Qt::Key_Return);
+  ASSERT_EQ(w.ui.boxes.size(), 1u);
+  EXPECT_EQ(w.ui.boxes[0].text, "変換元ﾎﾞｰﾘﾝｸﾞ孔名が選択されていません。");
+  w.form->Command2->setFocus();
+  QTest::keyClick(w.form->Command2, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_FALSE(w.form->isVisible());
 }
 
 TEST_F(Browse, TypingIntoText2DoesNotRefillTheList) {

@@ -66,6 +66,14 @@ class Dialog : public ::testing::Test {
 
   fs::path Database() const { return w.dir / "C/out/SR-DATA.MDB"; }
 
+  // A move over the main window's background panel; `step` makes each move
+  // land on another point, so that every one is a movement.
+  void MoveOverBackground(int step) {
+    const QPoint background(5 + 3 * step, 420);
+    ASSERT_EQ(w.form->Picture1->childAt(background), nullptr);
+    QTest::mouseMove(w.form->Picture1, background);
+  }
+
   Workbench w;
 };
 
@@ -133,6 +141,17 @@ TEST_F(Dialog, ButtonsAndDoubleClicksChangeTheFields) {
   EXPECT_EQ(Rows(d.List2), MandatoryNames());
 }
 
+TEST_F(Dialog, EnterPressesTheFocusedButton) {
+  Form2& d = Open();
+  d.Command2->setFocus();
+  QTest::keyClick(d.Command2, Qt::Key_Return);
+  EXPECT_EQ(d.SelectCount, kCatalogueEntries);
+  d.Command6->setFocus();
+  QTest::keyClick(d.Command6, Qt::Key_Return);
+  EXPECT_FALSE(d.isVisible());
+  EXPECT_TRUE(w.form->isEnabled());
+}
+
 TEST_F(Dialog, CreateRefusesWithoutFields) {
   Form2& d = Open();
   while (d.List2->count() > 0) DoubleClick(d.List2, 0);
@@ -183,6 +202,29 @@ TEST_F(Dialog, TopRowReturnsAfterRemovals) {
   EXPECT_EQ(Open().ListTop, 5);
 }
 
+TEST_F(Dialog, BothListsStartAtTheirTopRowOnEveryOpening) {
+  // A database with every field, so that List2 is long when the dialog opens.
+  Form2& d = Open();
+  d.Command2->click();
+  d.Command5->click();
+  ASSERT_TRUE(w.ui.boxes.empty()) << w.ui.boxes[0].text;
+  Open();
+  ASSERT_EQ(d.SelectCount, kCatalogueEntries);
+  d.List1->SetTopIndex(20);
+  d.List2->SetTopIndex(15);
+  ASSERT_EQ(d.List1->TopIndex(), 20);
+  // While the dialog is open, the title items stay where they are.
+  d.Command4->click();
+  EXPECT_EQ(d.List1->TopIndex(), 20);
+  d.Command2->click();
+  d.List2->SetTopIndex(15);
+  ASSERT_EQ(d.List2->TopIndex(), 15);
+  d.close();
+  Open();
+  EXPECT_EQ(d.List1->TopIndex(), 0);
+  EXPECT_EQ(d.List2->TopIndex(), 0);
+}
+
 TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   Form2& d = Open();
   d.Command5->click();
@@ -190,6 +232,13 @@ TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   EXPECT_FALSE(d.isVisible());
   EXPECT_TRUE(w.form->isEnabled());
   EXPECT_EQ(w.ui.hourglass, (std::vector<bool>{true, false}));
+  // What was done is told in the message line until the mouse moves over the
+  // background.
+  EXPECT_EQ(w.MessageLine(), "データベース SR-DATA.MDB を作成しました。");
+  EXPECT_EQ(w.app.MessageShown, 1);
+  MoveOverBackground(0);
+  EXPECT_EQ(w.MessageLine(), "");
+  EXPECT_EQ(w.app.MessageShown, 0);
   std::vector<std::string> columns = MandatoryNames();
   columns.insert(columns.begin(), "LINKCODE");
   columns.push_back("ソース位置");
@@ -204,6 +253,10 @@ TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   EXPECT_EQ(ReadFile(Database()), before);
   EXPECT_FALSE(fs::exists(w.dir / "C/prog/TitleDb.TXT"));
   EXPECT_TRUE(w.form->isEnabled());
+  EXPECT_EQ(w.MessageLine(), "データベースのフィールドは選択と同じため、変更しませんでした。");
+  EXPECT_EQ(w.app.MessageShown, 1);
+  MoveOverBackground(1);
+  EXPECT_EQ(w.MessageLine(), "");
 
   // Another field: the database is replaced without asking, the old one kept aside.
   Form2& again = Open();
@@ -212,8 +265,14 @@ TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   EXPECT_TRUE(w.ui.boxes.empty());
   columns.insert(columns.begin() + 2, "F01");
   EXPECT_EQ(Columns(Database()), columns);
-  EXPECT_EQ(BackupsIn(w.dir / "C/out").size(), 1u);
+  const std::vector<std::string> backups = BackupsIn(w.dir / "C/out");
+  ASSERT_EQ(backups.size(), 1u);
   EXPECT_TRUE(fs::exists(w.dir / "C/prog/TitleDb.TXT"));
+  EXPECT_EQ(w.MessageLine(), "データベース SR-DATA.MDB を作り直しました。元のファイルは " + backups[0] + " です。");
+  EXPECT_EQ(w.app.MessageShown, 1);
+  // The whole line fits the message line.
+  const QLabel* line = w.form->Label3;
+  EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->contentsRect().width());
 }
 
 TEST_F(Dialog, EveryCloseEnablesTheMainWindow) {
