@@ -13,6 +13,7 @@
 #include "env/fileops.h"
 #include "env/text.h"
 #include "targetdb/boringdb.h"
+#include "targetdb/storage.h"
 
 namespace s2q {
 
@@ -41,6 +42,7 @@ struct Options {
   std::vector<std::string> holes;
   std::vector<std::string> fields;   // --field: added to the selection
   std::vector<std::string> without;  // --without: taken away from it
+  std::optional<std::string> format;  // --format: jet or sqlite
   bool help = false;
 };
 
@@ -96,6 +98,10 @@ Options ParseArgs(const std::vector<std::string>& args) {
       } else if (std::optional<std::string> field;
                  !convert && TakeValue(args, i, "--without", "表題項目名", field)) {
         o.without.push_back(*field);
+      } else if (!convert && TakeValue(args, i, "--format", "形式 (jet または sqlite)", o.format)) {
+        if (!BackendNamed(*o.format)) {
+          throw UsageError("--format の形式 " + *o.format + " は使えません。jet か sqlite を指定してください。");
+        }
       } else {
         throw UsageError(o.command + " コマンドに不明なオプション " + arg + " があります。");
       }
@@ -300,7 +306,8 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
       app.ui.MsgBox("データベースフィールドが指定されていません");
       return kExitRefused;
     }
-    result = CreateOrReplaceDatabase(app);
+    if (o.format) app.db.createFormat = BackendNamed(*o.format)->Format();
+    result = CreateOrReplaceDatabase(app, o.format.has_value());
   } catch (const std::exception& e) {
     app.ui.MsgBox(std::string("データベースの作成に失敗しました。") + e.what(),
                   MsgIcon::Exclamation);
@@ -312,7 +319,7 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
       out << path << " を作成しました。\n";
       break;
     case CreateOutcome::Replaced:
-      out << path << " を新しいフィールドで作り直しました";
+      out << path << " を作り直しました";
       if (result.backup) out << " (元のデータベースは " << *result.backup << ")";
       out << "。\n";
       break;
@@ -328,7 +335,7 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
 std::string BatchHelpText() {
   return R"(使い方:
   stolvik2quarnix-batch convert --dest 変換先フォルダ --source 変換元フォルダ (--all | ボーリング孔名...)
-  stolvik2quarnix-batch create --dest 変換先フォルダ [--field 表題項目名]... [--without 表題項目名]...
+  stolvik2quarnix-batch create --dest 変換先フォルダ [--field 表題項目名]... [--without 表題項目名]... [--format jet|sqlite]
   stolvik2quarnix-batch --help
 
 ボーリング柱状図データの表題 (TITL01.TXT, TITL02.TXT) を、変換先フォルダの
@@ -352,6 +359,10 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
   --dest フォルダ     変換先フォルダ。
   --field 表題項目名  必須項目に加えてフィールドにする表題項目 (TitleDb.TXT の
                       項目名、例: 事業名)。何度でも指定できます。
+  --format 形式       作るデータベースの形式。jet (既定: 地図アプリケーションが
+                      Jet で読む Jet 4 形式) か sqlite (SQLite 3 形式)。
+                      指定した形式と違う形式のデータベースがあるときは、
+                      フィールドが同じでもその形式で作り直します。
   --without 表題項目名
                       選ぶフィールドから外す表題項目 (画面の「選択解除」と
                       同じ)。何度でも指定できます。データベースにある

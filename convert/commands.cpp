@@ -142,10 +142,14 @@ void PrepareSelectionForDialog(AppState& app) {
   }
 }
 
-CreateResult CreateOrReplaceDatabase(AppState& app) {
+CreateResult CreateOrReplaceDatabase(AppState& app, bool replaceOtherFormat) {
   CreateResult result;
   if (!IsDatabaseMissing(app.DestFolder, kDatabaseFileName, app.platform)) {
-    if (CheckTableFields(app.DestFolder, kDatabaseFileName, app.titles, app.db) != 1) {
+    const bool otherFormat =
+        replaceOtherFormat && app.db.Engine().Workspaces(0).FormatOf(JoinPath(
+                                  app.DestFolder, kDatabaseFileName)) != app.db.createFormat;
+    if (CheckTableFields(app.DestFolder, kDatabaseFileName, app.titles, app.db) != 1 &&
+        !otherFormat) {
       return result;  // unchanged
     }
     const std::string backup =

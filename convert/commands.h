@@ -78,7 +78,9 @@ struct CreateResult {
 // replace it (keeping a backup) when its fields differ from the selection,
 // leave it when they match; TitleDb.TXT is saved after a creation or a
 // replacement. Throws Error on failure.
-CreateResult CreateOrReplaceDatabase(AppState& app);
+// With `replaceOtherFormat`, a database whose storage format differs from
+// app.db.createFormat is replaced too, even when its fields match.
+CreateResult CreateOrReplaceDatabase(AppState& app, bool replaceOtherFormat = false);
 
 // One line for the main window's message line that says what the create
 // command did.

@@ -326,5 +326,29 @@ TEST_F(BatchTest, HoleNamesInCodePage932BytesAreConvertedAsText) {
   EXPECT_EQ(SourcePaths().size(), 6u);
 }
 
+TEST_F(BatchTest, CreateMakesAJetFileUnlessAnotherFormatIsAsked) {
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  EXPECT_EQ(test::FormatOfFile(Database()), StorageFormat::Jet4);
+  EXPECT_EQ(Run({"create", "--dest", "C:\\map", "--format", "dbase"}).status, kExitRefused);
+
+  // Asked for the other format, the database is made again in it, even with
+  // the same fields, and the rows converted into it stay in the backup.
+  Outcome r = Run({"create", "--dest", "C:\\map", "--format=sqlite"});
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(test::FormatOfFile(Database()), StorageFormat::Sqlite);
+  ASSERT_EQ(test::BackupsIn(C() / "map").size(), 1u);
+  EXPECT_EQ(test::FormatOfFile(C() / "map" / test::BackupsIn(C() / "map")[0]), StorageFormat::Jet4);
+  r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_GT(Rows(), 0);
+  // Without --format an existing file of either format is kept as it is.
+  const std::string before = test::ReadFile(Database());
+  r = Run({"create", "--dest", "C:\\map"});
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(test::ReadFile(Database()), before);
+  r = Run({"create", "--dest", "C:\\map", "--format", "sqlite"});
+  EXPECT_NE(r.out.find("変更していません"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace s2q
