@@ -327,6 +327,11 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
       out << path << " のフィールドは指定と同じです。変更していません。\n";
       break;
   }
+  if (result.catalogueError) {
+    app.ui.MsgBox("表題設定ファイルを保存できませんでした: " + *result.catalogueError,
+                  MsgIcon::Exclamation);
+    return kExitFailed;
+  }
   return kExitOk;
 }
 

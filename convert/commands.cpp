@@ -98,6 +98,14 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
     return result;
   }
 
+  try {
+    CheckTitleDbCanHold(app.DestFolder, app.platform);
+  } catch (const Error& e) {
+    app.ui.MsgBox(e.what(), MsgIcon::Exclamation);
+    view.SetMessageLine("");
+    return result;
+  }
+
   app.ui.SetHourglass(true);
   const char* failure = "データベースの確認に失敗しました。";
   try {
@@ -110,8 +118,17 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
       MarkExistingFields(app.DestFolder, kDatabaseFileName, app.titles, app.db);
       failure = "変換を中止しました。";
       result.counts = ConvertHoles(app, holes, [&view] { return view.SourceText(); });
-      failure = "表題設定ファイルの保存に失敗しました。";
-      WriteTitleDb(app.titles, app.DestFolder, app.platform);
+      failure = "";  // the message says what was written
+      try {
+        WriteTitleDb(app.titles, app.DestFolder, app.platform);
+      } catch (const std::exception& e) {
+        // The holes are in the database; only the catalogue is not saved.
+        throw Error("データベース " + app.DestFolder + kDatabaseFileName + " には " +
+                    std::to_string(result.counts.inserted + result.counts.updated) +
+                    " 孔を書き込みました (新規 " + std::to_string(result.counts.inserted) +
+                    " 孔、更新 " + std::to_string(result.counts.updated) +
+                    " 孔)。ただし表題設定ファイルを保存できませんでした: " + e.what());
+      }
       result.outcome = ExecuteOutcome::Converted;
     }
   } catch (const std::exception& e) {
@@ -144,6 +161,7 @@ void PrepareSelectionForDialog(AppState& app) {
 
 CreateResult CreateOrReplaceDatabase(AppState& app, bool replaceOtherFormat) {
   CreateResult result;
+  CheckTitleDbCanHold(app.DestFolder, app.platform);
   if (!IsDatabaseMissing(app.DestFolder, kDatabaseFileName, app.platform)) {
     const bool otherFormat =
         replaceOtherFormat && app.db.Engine().Workspaces(0).FormatOf(JoinPath(
@@ -161,7 +179,12 @@ CreateResult CreateOrReplaceDatabase(AppState& app, bool replaceOtherFormat) {
     CreateBoringDatabase(app.DestFolder, kDatabaseFileName, app.titles, app.db);
     result.outcome = CreateOutcome::Created;
   }
-  WriteTitleDb(app.titles, app.DestFolder, app.platform);
+  try {
+    WriteTitleDb(app.titles, app.DestFolder, app.platform);
+  } catch (const std::exception& e) {
+    // The database is made; the catalogue is told as not saved.
+    result.catalogueError = e.what();
+  }
   return result;
 }
 
@@ -185,6 +208,12 @@ std::string CreateResultMessage(const CreateResult& result) {
       break;
   }
   return "データベースのフィールドは選択と同じため、変更しませんでした。";
+}
+
+std::string CatalogueFailureMessage(const CreateResult& result) {
+  if (!result.catalogueError) return {};
+  return CreateResultMessage(result) + "ただし表題設定ファイルを保存できませんでした: " +
+         *result.catalogueError;
 }
 
 }  // namespace s2q

@@ -72,6 +72,8 @@ struct CreateResult {
   CreateOutcome outcome = CreateOutcome::Unchanged;
   // Where the replaced database was kept (drive form); set for a replacement.
   std::optional<std::string> backup;
+  // Why TitleDb.TXT could not be saved after the database was made.
+  std::optional<std::string> catalogueError;
 };
 
 // The dialog's create command: create the database when it is missing,
@@ -83,7 +85,9 @@ struct CreateResult {
 CreateResult CreateOrReplaceDatabase(AppState& app, bool replaceOtherFormat = false);
 
 // One line for the main window's message line that says what the create
-// command did.
+// command did. CatalogueFailureMessage says it too, for a message box, when
+// the catalogue could not be saved afterwards.
 std::string CreateResultMessage(const CreateResult& result);
+std::string CatalogueFailureMessage(const CreateResult& result);
 
 }  // namespace s2q

@@ -179,6 +179,7 @@ void Form2::Command5_Click() {
     return;
   }
   app_.ui.SetHourglass(false);
+  if (result.catalogueError) app_.ui.MsgBox(CatalogueFailureMessage(result), MsgIcon::Exclamation);
   // Told in the message line, cleared by the next move over the background
   // as the lines of the Execute command are.
   messageLine_(CreateResultMessage(result));

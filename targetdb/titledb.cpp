@@ -1,8 +1,13 @@
 #include "targetdb/titledb.h"
 
-#include <algorithm>
-#include <charconv>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+
+#include "env/codepage.h"
 #include "env/errors.h"
 #include "env/fileops.h"
 #include "env/platform.h"
@@ -102,6 +107,27 @@ int16_t ReadTitleDb(TitleSelection& selection, std::string& destFolder,
     selection.entries[static_cast<size_t>(i)] = std::move(loaded.entries[static_cast<size_t>(i)]);
   destFolder = std::move(folder);
   return count;
+}
+
+void CheckTitleDbCanHold(const std::string& destFolder, const Platform& platform) {
+  const std::string path = CataloguePath(platform);
+  const std::string head = "変換先フォルダ " + destFolder + " は表題設定ファイル " + path +
+                           " に保存できないため、処理しません: ";
+  if (destFolder.find_first_of("\"\r\n") != std::string::npos) {
+    throw Error(head + "名前に \" か改行が含まれています。フォルダ名を変えてください。");
+  }
+  try {
+    EncodeCp932(destFolder, kTitleDbFileName);
+  } catch (const Error&) {
+    throw Error(head + "名前に Shift_JIS (コードページ 932) で表せない文字 (〜 や ¥ など) が"
+                       "含まれています。フォルダ名を変えてください。");
+  }
+  const std::filesystem::path folder = platform.ToNative(platform.ProgramFolder());
+  if (::access(folder.c_str(), W_OK) != 0) {
+    const int err = errno;
+    throw Error("表題設定ファイル " + path + " を保存できないため、処理しません: プログラムのフォルダに"
+                "書き込めません (" + SystemErrorText(err) + ")。書き込めるフォルダにプログラムを置いてください。");
+  }
 }
 
 void WriteTitleDb(const TitleSelection& selection, const std::string& destFolder,

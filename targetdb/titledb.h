@@ -68,6 +68,12 @@ int16_t ReadTitleDb(TitleSelection& selection, std::string& destFolder,
 
 // Writes TitleDb.TXT (the folder line, then one line per entry) atomically.
 // With a count of 0 the file is left empty.
+// Refuses, before any work, a destination folder that TitleDb.TXT could not
+// hold (a character outside code page 932 such as 〜 or ¥, a double quote or
+// a line end) and a program folder that cannot be written, with an Error that
+// says why and what to do.
+void CheckTitleDbCanHold(const std::string& destFolder, const Platform& platform);
+
 void WriteTitleDb(const TitleSelection& selection, const std::string& destFolder,
                   const Platform& platform);
 

@@ -143,6 +143,51 @@ TEST_F(Commands, AFullRunSavesTheCatalogueWithTheNormalisedDestination) {
             "\"d:\\dest\\\"\r\n" + entryLines);
 }
 
+TEST_F(Commands, ADestinationTheCatalogueCannotHoldIsRefusedBeforeAnyWork) {
+  fs::create_directories(dir / "D/dest〜");
+  test::WriteFile(dir / "D/dest〜/SR-DATA.MDB", "not a database");
+  WriteHole("H1");
+  view.dest = "D:\\dest〜";
+  const ExecuteResult result = Execute();
+  EXPECT_EQ(result.outcome, ExecuteOutcome::Refused);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_NE(ui.boxes[0].text.find("Shift_JIS"), std::string::npos) << ui.boxes[0].text;
+  EXPECT_NE(ui.boxes[0].text.find("D:\\dest〜\\"), std::string::npos) << ui.boxes[0].text;
+  EXPECT_TRUE(ui.hourglass.empty());
+  EXPECT_EQ(test::ReadFile(dir / "D/dest〜/SR-DATA.MDB"), "not a database");
+
+  // The create command refuses it too, before any file is made.
+  app.DestFolder = "D:\\dest〜\\";
+  fs::remove(dir / "D/dest〜/SR-DATA.MDB");
+  EXPECT_THROW(CreateOrReplaceDatabase(app), Error);
+  EXPECT_TRUE(fs::is_empty(dir / "D/dest〜"));
+  EXPECT_FALSE(fs::exists(TitleDbFile()));
+}
+
+TEST_F(Commands, ACatalogueThatCannotBeSavedAfterTheWorkIsToldWithWhatWasDone) {
+  CreateDatabase();
+  WriteHole("H1");
+  // Something that is no file stands where the catalogue goes.
+  fs::create_directories(TitleDbFile());
+  const ExecuteResult result = Execute();
+  EXPECT_EQ(result.outcome, ExecuteOutcome::Failed);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text.rfind("データベース D:\\dest\\SR-DATA.MDB には 1 孔を書き込みました", 0), 0u)
+      << ui.boxes[0].text;
+  EXPECT_NE(ui.boxes[0].text.find("表題設定ファイルを保存できませんでした"), std::string::npos);
+  EXPECT_EQ(Rows().size(), 1u);
+
+  // The create command: the database is made and said to be, the catalogue
+  // is told as not saved.
+  fs::remove(dir / "D/dest/SR-DATA.MDB");
+  const CreateResult created = CreateOrReplaceDatabase(app);
+  EXPECT_EQ(created.outcome, CreateOutcome::Created);
+  ASSERT_TRUE(created.catalogueError.has_value());
+  EXPECT_EQ(CatalogueFailureMessage(created).rfind("データベース SR-DATA.MDB を作成しました。ただし", 0), 0u)
+      << CatalogueFailureMessage(created);
+  EXPECT_TRUE(fs::exists(dir / "D/dest/SR-DATA.MDB"));
+}
+
 TEST_F(Commands, AFailingRunIsReportedAndLeavesTheCatalogueUnsaved) {
   CreateDatabase();
   WriteHole("H1", "孔", "深い");
