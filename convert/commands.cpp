@@ -194,15 +194,12 @@ std::string CreateResultMessage(const CreateResult& result) {
     case CreateOutcome::Created:
       return database + " を作成しました。";
     case CreateOutcome::Replaced: {
-      std::string text = database + " を作り直しました。";
-      if (result.backup) {
-        // The file name alone: the folder is the destination shown above.
-        const size_t slash = result.backup->find_last_of('\\');
-        text += "元のファイルは " +
-                (slash == std::string::npos ? *result.backup : result.backup->substr(slash + 1)) +
-                " です。";
-      }
-      return text;
+      if (!result.backup) return database + " を作り直しました。";
+      // The file name alone, short enough for the message line: the folder
+      // is the destination shown above.
+      const size_t slash = result.backup->find_last_of('\\');
+      return std::string(kDatabaseFileName) + " を作り直しました。元のファイル: " +
+             (slash == std::string::npos ? *result.backup : result.backup->substr(slash + 1));
     }
     case CreateOutcome::Unchanged:
       break;
@@ -212,8 +209,9 @@ std::string CreateResultMessage(const CreateResult& result) {
 
 std::string CatalogueFailureMessage(const CreateResult& result) {
   if (!result.catalogueError) return {};
-  return CreateResultMessage(result) + "ただし表題設定ファイルを保存できませんでした: " +
-         *result.catalogueError;
+  std::string text = CreateResultMessage(result);
+  if (!text.ends_with("。")) text += "。";
+  return text + "ただし表題設定ファイルを保存できませんでした: " + *result.catalogueError;
 }
 
 }  // namespace s2q

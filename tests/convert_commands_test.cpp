@@ -292,7 +292,7 @@ TEST_F(DialogRoad, PrepareCreateReplaceAndLeaveAlone) {
   ASSERT_EQ(backups.size(), 1u);
   EXPECT_EQ(replaced.backup, "D:\\dest\\" + backups[0]);
   EXPECT_EQ(CreateResultMessage(replaced),
-            "データベース SR-DATA.MDB を作り直しました。元のファイルは " + backups[0] + " です。");
+            "SR-DATA.MDB を作り直しました。元のファイル: " + backups[0]);
   EXPECT_TRUE(fs::exists(TitleDbFile()));
   replaced.backup.reset();
   EXPECT_EQ(CreateResultMessage(replaced), "データベース SR-DATA.MDB を作り直しました。");

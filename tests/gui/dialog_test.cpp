@@ -268,7 +268,7 @@ TEST_F(Dialog, CreatesThenKeepsThenReplacesTheDatabase) {
   const std::vector<std::string> backups = BackupsIn(w.dir / "C/out");
   ASSERT_EQ(backups.size(), 1u);
   EXPECT_TRUE(fs::exists(w.dir / "C/prog/TitleDb.TXT"));
-  EXPECT_EQ(w.MessageLine(), "データベース SR-DATA.MDB を作り直しました。元のファイルは " + backups[0] + " です。");
+  EXPECT_EQ(w.MessageLine(), "SR-DATA.MDB を作り直しました。元のファイル: " + backups[0]);
   EXPECT_EQ(w.app.MessageShown, 1);
   // The whole line fits the message line.
   const QLabel* line = w.form->Label3;
