@@ -23,8 +23,19 @@ constexpr const char* kBadPath = "指定されたパスは正しくありませ�
 constexpr const char* kNoHole = "変換元ﾎﾞｰﾘﾝｸﾞ孔名が選択されていません。";
 constexpr const char* kConverting = "只今変換中！　しばらくお待ちください。";
 constexpr const char* kConverted = "変換が正常に終了しました。";
+// Names of left-out folders the one-line message line has room for.
+constexpr size_t kLeftOutShown = 3;
 
 }  // namespace
+
+std::string LeftOutText(const std::vector<std::string>& names, size_t shown) {
+  if (names.empty()) return "";
+  std::string text = "表題ファイルのないフォルダ " + std::to_string(names.size()) +
+                     " 個は変換していません：";
+  for (size_t i = 0; i < names.size() && i < shown; ++i) text += (i ? "、" : "") + names[i];
+  if (names.size() > shown) text += " ほか " + std::to_string(names.size() - shown) + " 個";
+  return text;
+}
 
 bool ReadPatdat(AppState& app) {
   std::string setting;
@@ -131,7 +142,7 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
     view.OpenDatabaseCreation();
     return result;
   }
-  view.SetMessageLine(kConverted);
+  view.SetMessageLine(kConverted + LeftOutText(result.counts.leftOut, kLeftOutShown));
   app.ui.SetHourglass(false);
   return result;
 }

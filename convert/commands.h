@@ -3,6 +3,7 @@
 // command. The front end supplies its controls through small views; messages
 // go through AppState::ui.
 #include <string>
+#include <vector>
 
 #include "convert/appstate.h"
 
@@ -42,7 +43,15 @@ class ExecuteView {
 struct RunResult {
   int inserted = 0;
   int updated = 0;
+  // Selected folders left out because they hold neither title file, by name
+  // in list order.
+  std::vector<std::string> leftOut;
 };
+
+// "表題ファイルのないフォルダ 2 個は変換していません：写真、資料": the folders
+// a run left out, at most `shown` of them by name (the rest counted), or ""
+// when none was left out.
+std::string LeftOutText(const std::vector<std::string>& names, size_t shown);
 
 enum class ExecuteOutcome {
   Refused,          // a check refused; the user has been told
