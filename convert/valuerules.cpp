@@ -212,9 +212,4 @@ bool IsCoordinateEntry(const TitleEntry& entry) {
   return entry.FieldKind == kKindInteger && IsCoordinateName(entry.FieldName);
 }
 
-std::string EntryLabel(const TitleEntry& entry, int index) {
-  return "表題項目「" + entry.FieldName + "」（" + kTitleDbFileName + " の " +
-         std::to_string(CatalogueLine(index)) + " 行目）";
-}
-
 }  // namespace s2q

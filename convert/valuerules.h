@@ -56,9 +56,4 @@ struct ValueSources {
 std::vector<std::string> ValueFragments(const TitleEntry& entry, int index,
                                         const ValueSources& sources);
 
-// The entry as messages name it, by its name and its line in TitleDb.TXT
-// (entry `index` stands on line index + 2, after the destination folder):
-// "表題項目「<FieldName>」（TitleDb.TXT の <line> 行目）".
-std::string EntryLabel(const TitleEntry& entry, int index);
-
 }  // namespace s2q

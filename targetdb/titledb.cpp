@@ -99,6 +99,11 @@ std::string FieldNameProblem(const std::string& name) {
 
 }  // namespace
 
+std::string EntryLabel(const TitleEntry& entry, int index) {
+  return "表題項目「" + entry.FieldName + "」（" + kTitleDbFileName + " の " +
+         std::to_string(CatalogueLine(index)) + " 行目）";
+}
+
 bool IsMandatoryEntry(int index) {
   return std::find(kMandatoryEntries.begin(), kMandatoryEntries.end(), index) !=
          kMandatoryEntries.end();
