@@ -3,6 +3,7 @@
 // command. The front end supplies its controls through small views; messages
 // go through AppState::ui.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert/appstate.h"
@@ -48,10 +49,14 @@ struct RunResult {
   std::vector<std::string> leftOut;
 };
 
-// "表題ファイルのないフォルダ 2 個は変換していません：写真、資料": the folders
-// a run left out, at most `shown` of them by name (the rest counted), or ""
-// when none was left out.
-std::string LeftOutText(const std::vector<std::string>& names, size_t shown);
+// "表題ファイルのないフォルダ 3 個は除きました：写真、資料 ほか 1 個":
+// the folders a run left out, named as far as the text stays within `width`
+// columns (a full-width character takes two, an ASCII or half-width one
+// one), the rest counted; "" when none was left out.
+std::string LeftOutText(const std::vector<std::string>& names,
+                        size_t width = std::string::npos);
+// The columns a text takes on a line, counted as for LeftOutText.
+size_t TextWidth(std::string_view text);
 
 enum class ExecuteOutcome {
   Refused,          // a check refused; the user has been told

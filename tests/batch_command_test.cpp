@@ -193,7 +193,7 @@ TEST_F(BatchTest, FoldersWithoutTitleFilesAreLeftOutAndNamed) {
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_NE(r.out.find("新規 5 孔、更新 0 孔"), std::string::npos) << r.out;
   // The output names every folder left out.
-  EXPECT_NE(r.out.find("\n表題ファイルのないフォルダ 4 個は変換していません："), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n表題ファイルのないフォルダ 4 個は除きました："), std::string::npos) << r.out;
   for (const char* folder : {"写真", "図面", "資料", "メモ"})
     EXPECT_NE(r.out.find(folder), std::string::npos) << r.out;
   EXPECT_EQ(Rows(), 5);

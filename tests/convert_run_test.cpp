@@ -223,10 +223,21 @@ TEST_F(Run, FoldersWithoutTitleFilesAreLeftOutAndNamed) {
   EXPECT_EQ(rows[0].at("ソース位置"), "C:\\src\\H1\\");
   EXPECT_EQ(rows[1].at("ソース位置"), "C:\\src\\H2\\");
 
-  EXPECT_EQ(LeftOutText(result.leftOut, 3), "表題ファイルのないフォルダ 2 個は変換していません：写真、資料");
-  EXPECT_EQ(LeftOutText({"a", "b", "c", "d", "e"}, 3),
-            "表題ファイルのないフォルダ 5 個は変換していません：a、b、c ほか 2 個");
-  EXPECT_EQ(LeftOutText({}, 3), "");
+  EXPECT_EQ(LeftOutText(result.leftOut), "表題ファイルのないフォルダ 2 個は除きました：写真、資料");
+  EXPECT_EQ(LeftOutText({}), "");
+}
+
+TEST(LeftOutText, NamesAsManyFoldersAsTheWidthHoldsAndCountsTheRest) {
+  const std::vector<std::string> names = {"写真", "ｼｬｼﾝ", "BH-9", "資料と図面の保管用"};
+  const std::string head = "表題ファイルのないフォルダ 4 個は除きました";
+  ASSERT_EQ(TextWidth(head), 43u);
+  EXPECT_EQ(TextWidth("ｼｬｼﾝ、BH-9"), 10u);
+  EXPECT_EQ(LeftOutText(names), head + "：写真、ｼｬｼﾝ、BH-9、資料と図面の保管用");
+  // 45 columns for the head and the colon, 4 + 2 + 4 + 2 + 4 for three
+  // names, and 10 for " ほか 1 個".
+  EXPECT_EQ(LeftOutText(names, 71), head + "：写真、ｼｬｼﾝ、BH-9 ほか 1 個");
+  EXPECT_EQ(LeftOutText(names, 70), head + "：写真、ｼｬｼﾝ ほか 2 個");
+  EXPECT_EQ(LeftOutText(names, 20), head);  // no room for a name: the count only
 }
 
 TEST_F(Run, ASelectionWithoutDistinctHolePathsIsRefusedBeforeAnythingIsWritten) {
