@@ -57,8 +57,9 @@ void CheckSelectedHoles(const std::vector<SelectedHole>& holes) {
   }
 }
 
-// A folder with neither of the first two title files holds no hole; written,
-// it would be a row of blanks at 0° N 0° E.
+// A folder with neither of the first two title files (absent or empty, as the
+// reading counts them) holds no hole; written, it would be a row of blanks at
+// 0° N 0° E.
 bool HasNoTitleFiles(const AppState& app, const std::string& holePath) {
   for (size_t r = 0; r < 2; ++r) {
     if (!IsFileMissing(app.platform, holePath + app.TitleFileNames.at(r))) return false;
