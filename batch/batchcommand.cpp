@@ -237,6 +237,8 @@ int Convert(AppState& app, const Options& o, std::ostream& out, std::ostream& er
     case ExecuteOutcome::Converted:
       out << "新規 " << result.counts.inserted << " 孔、更新 " << result.counts.updated
           << " 孔を " << app.DestFolder << kDatabaseFileName << " に変換しました。\n";
+      if (!result.counts.leftOut.empty())
+        out << LeftOutText(result.counts.leftOut) << '\n';
       return kExitOk;
     case ExecuteOutcome::Failed:
       return kExitFailed;

@@ -23,8 +23,49 @@ constexpr const char* kBadPath = "指定されたパスは正しくありませ�
 constexpr const char* kNoHole = "変換元ﾎﾞｰﾘﾝｸﾞ孔名が選択されていません。";
 constexpr const char* kConverting = "只今変換中！　しばらくお待ちください。";
 constexpr const char* kConverted = "変換が正常に終了しました。";
+// The columns of the one-line message line, in half-width characters.
+constexpr size_t kMessageLineWidth = 88;
 
 }  // namespace
+
+size_t TextWidth(std::string_view text) {
+  size_t width = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      width += 1;
+      i += 1;
+      continue;
+    }
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    // U+FF61 to U+FF9F, the half-width katakana, are EF BD A1 to EF BE 9F.
+    const std::string_view c = text.substr(i, length);
+    const bool halfWidth = c.size() == 3 && c[0] == '\xEF' &&
+                           ((c[1] == '\xBD' && static_cast<unsigned char>(c[2]) >= 0xA1) ||
+                            (c[1] == '\xBE' && static_cast<unsigned char>(c[2]) <= 0x9F));
+    width += halfWidth ? 1 : 2;
+    i += length;
+  }
+  return width;
+}
+
+std::string LeftOutText(const std::vector<std::string>& names, size_t width) {
+  if (names.empty()) return "";
+  const std::string head =
+      "表題ファイルのないフォルダ " + std::to_string(names.size()) + " 個は除きました";
+  auto rest = [](size_t count) {
+    return count == 0 ? std::string() : " ほか " + std::to_string(count) + " 個";
+  };
+  std::string text = head + "：";
+  size_t shown = 0;
+  for (const std::string& name : names) {
+    const std::string longer = text + (shown ? "、" : "") + name;
+    if (TextWidth(longer + rest(names.size() - shown - 1)) > width) break;
+    text = longer;
+    ++shown;
+  }
+  return shown == 0 ? head : text + rest(names.size() - shown);
+}
 
 bool ReadPatdat(AppState& app) {
   std::string setting;
@@ -145,7 +186,9 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
     view.OpenDatabaseCreation();
     return result;
   }
-  view.SetMessageLine(kConverted);
+  const std::string done = kConverted;
+  view.SetMessageLine(
+      done + LeftOutText(result.counts.leftOut, kMessageLineWidth - TextWidth(done)));
   app.ui.SetHourglass(false);
   return result;
 }

@@ -4,6 +4,8 @@
 // go through AppState::ui.
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "convert/appstate.h"
 
@@ -43,7 +45,19 @@ class ExecuteView {
 struct RunResult {
   int inserted = 0;
   int updated = 0;
+  // Selected folders left out because they hold neither title file, by name
+  // in list order.
+  std::vector<std::string> leftOut;
 };
+
+// "表題ファイルのないフォルダ 3 個は除きました：写真、資料 ほか 1 個":
+// the folders a run left out, named as far as the text stays within `width`
+// columns (a full-width character takes two, an ASCII or half-width one
+// one), the rest counted; "" when none was left out.
+std::string LeftOutText(const std::vector<std::string>& names,
+                        size_t width = std::string::npos);
+// The columns a text takes on a line, counted as for LeftOutText.
+size_t TextWidth(std::string_view text);
 
 enum class ExecuteOutcome {
   Refused,          // a check refused; the user has been told

@@ -20,8 +20,13 @@ bool FindHole(Database& db, const std::string& fieldName, const std::string& val
 
 // Opens the database once and converts the selected holes in list order,
 // reading the source folder afresh for every hole; unselected holes are not
-// read. A failing hole closes the database and raises an Error naming the
-// hole, the step and the reason; the holes before it stay written.
+// read. A selected folder that holds neither TITL01.TXT nor TITL02.TXT is no
+// hole: it is left out and named in the result. Before any hole is read or
+// written, a selection is refused with an Error naming the folders when a
+// folder name holds a "\" or when two hole paths differ only in the case of
+// A to Z (the lookup of ソース位置 would take them for one hole). A failing
+// hole closes the database and raises an Error naming the hole and what was
+// wrong; the holes before it stay written.
 RunResult ConvertHoles(AppState& app, const HoleList& holes,
                        const std::function<std::string()>& sourceText);
 

@@ -56,6 +56,16 @@ const std::string& Cell(const ValueSources& sources, const TitleEntry& entry, in
   return sources.table.cells[entry.FileNo - 1][entry.ItemNo - 1 + offset];
 }
 
+// Where a cell of the entry comes from, in the user's terms: "TITL02.TXT の
+// 4 番目の項目".
+std::string CellPlace(const TitleEntry& entry, int offset) {
+  const std::vector<std::string> files = BuildTitleFileNames();
+  const size_t row = static_cast<size_t>(entry.FileNo - 1);
+  const std::string file =
+      row < files.size() ? files[row] : "表題ファイル " + std::to_string(entry.FileNo);
+  return file + " の " + std::to_string(entry.ItemNo + offset) + " 番目の項目";
+}
+
 // Whether the entry's value takes the cells k+1 or k+2 as well.
 bool UsesFollowingCells(const TitleEntry& entry) {
   switch (entry.FieldKind) {
@@ -72,7 +82,7 @@ bool UsesFollowingCells(const TitleEntry& entry) {
 
 void CheckEntry(const TitleEntry& entry, int index) {
   if (entry.FieldKind < kKindText || entry.FieldKind > kKindSingle) {
-    throw Error(EntryLabel(entry, index) + " のフィールド種別 " +
+    throw Error(EntryLabel(entry, index) + "のフィールド種別 " +
                 std::to_string(entry.FieldKind) +
                 " は使えません。種別は 0～3 のいずれかでなければなりません。");
   }
@@ -80,7 +90,7 @@ void CheckEntry(const TitleEntry& entry, int index) {
   const int lastItemNo = composite ? kTitleItems - 2 : kTitleItems;
   if (entry.FileNo < 1 || entry.FileNo > kTitleRows || entry.ItemNo < 1 ||
       entry.ItemNo > lastItemNo) {
-    throw Error(EntryLabel(entry, index) + " の位置（ファイル番号 " +
+    throw Error(EntryLabel(entry, index) + "の位置（ファイル番号 " +
                 std::to_string(entry.FileNo) + "、項目番号 " + std::to_string(entry.ItemNo) +
                 "）が表題データの範囲の外にあります。ファイル番号は 1～" +
                 std::to_string(kTitleRows) + "、項目番号は 1～" + std::to_string(lastItemNo) +
@@ -91,7 +101,7 @@ void CheckEntry(const TitleEntry& entry, int index) {
 const std::string& CodeListFile(const ValueSources& sources, size_t position,
                                 const TitleEntry& entry, int index) {
   if (position >= sources.codeListFiles.size()) {
-    throw Error(EntryLabel(entry, index) + " を変換できません。コードリストファイル名が設定されていません。");
+    throw Error(EntryLabel(entry, index) + "を変換できません。コードリストファイル名が設定されていません。");
   }
   return sources.codeListFiles[position];
 }
@@ -115,11 +125,13 @@ std::string TextFragment(const TitleEntry& entry, int index, const ValueSources&
 // A numeric cell stands unquoted in the statement, so anything but a number
 // would change the statement itself (a quoted title item may hold commas and
 // quotes); such a value is refused with the entry's name.
-std::string NumberOr(const std::string& cell, const char* replacement, const TitleEntry& entry,
-                     int index) {
+std::string NumberOr(const ValueSources& sources, int offset, const char* replacement,
+                     const TitleEntry& entry, int index) {
+  const std::string& cell = Cell(sources, entry, offset);
   if (IsBlank(cell)) return replacement;
   if (!IsDecimalNumber(TrimSpaces(cell))) {
-    throw Error(EntryLabel(entry, index) + " の値「" + cell + "」は数値ではありません。");
+    throw Error(EntryLabel(entry, index) + "の値「" + cell + "」（" +
+                CellPlace(entry, offset) + "）は数値ではありません。");
   }
   return cell;
 }
@@ -186,18 +198,14 @@ std::vector<std::string> ValueFragments(const TitleEntry& entry, int index,
       return {QuoteText(Cell(sources, entry, 0) + "/" + Cell(sources, entry, 1) + "/" +
                         Cell(sources, entry, 2))};
     case kKindInteger: {
-      std::string degrees = NumberOr(Cell(sources, entry, 0), "0", entry, index);
+      std::string degrees = NumberOr(sources, 0, "0", entry, index);
       if (!IsCoordinateEntry(entry)) return {degrees};
-      return {degrees, NumberOr(Cell(sources, entry, 1), "0", entry, index),
-              NumberOr(Cell(sources, entry, 2), "0.0", entry, index)};
+      return {degrees, NumberOr(sources, 1, "0", entry, index),
+              NumberOr(sources, 2, "0.0", entry, index)};
     }
     default:  // kKindSingle; CheckEntry refused every other kind
-      return {NumberOr(Cell(sources, entry, 0), "0.0", entry, index)};
+      return {NumberOr(sources, 0, "0.0", entry, index)};
   }
-}
-
-std::string EntryLabel(const TitleEntry& entry, int index) {
-  return "表題項目 " + std::to_string(index) + "（" + entry.FieldName + "）";
 }
 
 }  // namespace s2q

@@ -54,7 +54,4 @@ struct ValueSources {
 std::vector<std::string> ValueFragments(const TitleEntry& entry, int index,
                                         const ValueSources& sources);
 
-// "表題項目 <index>（<FieldName>）", the entry as errors name it.
-std::string EntryLabel(const TitleEntry& entry, int index);
-
 }  // namespace s2q

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 #include "env/codepage.h"
 #include "env/errors.h"
@@ -41,7 +44,69 @@ int16_t ParseNumber(const std::string& path, int line, const char* what,
   return static_cast<int16_t>(value);
 }
 
+// The statements name a field as "名前 = 値", separated by ",", after
+// "UPDATE ボーリング SET " and before " WHERE ソース位置 = '...';". A name
+// holding a blank, a character of that syntax or a control character, or one
+// that is a word of the statement, cannot be read back out of it; such a
+// name is refused here, before any table is made with it. Full-width
+// characters are no part of the syntax.
+std::string FieldNameProblem(const std::string& name) {
+  if (name.empty()) return "フィールド名が空です";
+  for (char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", c);
+      return std::string("フィールド名に制御文字 (") + code + ") があります";
+    }
+  }
+  static constexpr std::string_view kSyntax = " =,'\"`()[]{};";
+  for (char c : name) {
+    if (kSyntax.find(c) == std::string_view::npos) continue;
+    const std::string shown = c == ' ' ? "半角の空白" : "「" + std::string(1, c) + "」";
+    return "フィールド名「" + name + "」に" + shown +
+           "があります。データベースへの文の中でフィールド名として読めなくなるため、使えません";
+  }
+  static constexpr std::string_view kWords[] = {"UPDATE", "SET",    "WHERE", "INSERT",
+                                                "INTO",   "VALUES", "NULL"};
+  std::string upper = name;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  for (std::string_view word : kWords) {
+    if (upper == word) {
+      return "フィールド名「" + name + "」はデータベースへの文の語 " + std::string(word) +
+             " と同じです。データベースへの文の中でフィールド名として読めなくなるため、使えません";
+    }
+  }
+  return "";
+}
+
+// The line of the first byte that is not code page 932, told as the other
+// faults of the catalogue are. Lines end as the item reader ends them.
+[[noreturn]] void UnreadableByte(const std::string& path, const std::string& bytes,
+                                 const std::exception& whole) {
+  size_t start = 0;
+  for (int line = 1; start < bytes.size(); ++line) {
+    size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = bytes.size();
+    try {
+      DecodeCp932(std::string_view(bytes).substr(start, end - start), kTitleDbFileName, start);
+    } catch (const std::exception& e) {
+      Malformed(path, line, e.what());
+    }
+    if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n') ++end;
+    start = end + 1;
+  }
+  throw Error(whole.what());
+}
+
 }  // namespace
+
+std::string EntryLabel(const TitleEntry& entry, int index) {
+  return "表題項目「" + entry.FieldName + "」（" + kTitleDbFileName + " の " +
+         std::to_string(CatalogueLine(index)) + " 行目）";
+}
 
 bool IsMandatoryEntry(int index) {
   return std::find(kMandatoryEntries.begin(), kMandatoryEntries.end(), index) !=
@@ -75,7 +140,14 @@ int16_t ReadTitleDb(TitleSelection& selection, std::string& destFolder,
   }
   // The whole file is read before anything is taken over, so a malformed
   // catalogue leaves the selection as it was (and is never written over).
-  ItemReader reader(platform, path);
+  const std::string bytes = ReadFileBytes(platform, path);
+  std::optional<ItemReader> read;
+  try {
+    read.emplace(ItemReader::FromBytes(bytes, path));
+  } catch (const Error& e) {
+    UnreadableByte(path, bytes, e);
+  }
+  ItemReader& reader = *read;
   int line = reader.LineNumber();
   std::vector<std::string> items = reader.ReadLineItems();
   if (items.size() != 1) Malformed(path, line, "変換先フォルダ名の項目が 1 つではありません");
@@ -97,6 +169,8 @@ int16_t ReadTitleDb(TitleSelection& selection, std::string& destFolder,
     e.FileNo = ParseNumber(path, line, "ファイル番号", items[0]);
     e.ItemNo = ParseNumber(path, line, "項目番号", items[1]);
     e.FieldName = items[2];
+    if (const std::string problem = FieldNameProblem(e.FieldName); !problem.empty())
+      Malformed(path, line, problem);
     e.FieldSize = ParseNumber(path, line, "フィールドサイズ", items[3]);
     e.FieldKind = ParseNumber(path, line, "フィールド種別", items[4]);
     e.SelectFlg = 0;

@@ -38,6 +38,13 @@ struct TitleSelection {
   int16_t count = 0;  // entries 0 to count - 1 are loaded
 };
 
+// The line of TitleDb.TXT that holds entry `index`: line 1 is the destination
+// folder, so entry 0 stands on line 2. Messages name entries by this line.
+inline constexpr int CatalogueLine(int index) { return index + 2; }
+// The entry as messages name it, by its name and its line:
+// "表題項目「<FieldName>」（TitleDb.TXT の <line> 行目）".
+std::string EntryLabel(const TitleEntry& entry, int index);
+
 inline constexpr std::array<int, 10> kMandatoryEntries = {0, 3, 5, 6, 7, 8, 9, 15, 23, 24};
 bool IsMandatoryEntry(int index);
 

@@ -194,6 +194,19 @@ TEST_F(BatchTest, ConvertsInsertsThenUpdatesAndSavesTheDestination) {
   EXPECT_EQ(saved.substr(saved.find('\n')), shipped.substr(shipped.find('\n')));
 }
 
+TEST_F(BatchTest, FoldersWithoutTitleFilesAreLeftOutAndNamed) {
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  for (const char* folder : {"写真", "図面", "資料", "メモ"}) fs::create_directories(C() / "holes" / folder);
+  Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("新規 5 孔、更新 0 孔"), std::string::npos) << r.out;
+  // The output names every folder left out.
+  EXPECT_NE(r.out.find("\n表題ファイルのないフォルダ 4 個は除きました："), std::string::npos) << r.out;
+  for (const char* folder : {"写真", "図面", "資料", "メモ"})
+    EXPECT_NE(r.out.find(folder), std::string::npos) << r.out;
+  EXPECT_EQ(Rows(), 5);
+}
+
 TEST_F(BatchTest, CreateSelectsMandatoryAndNamedFieldsAndReplacesOnlyWhenTheyDiffer) {
   Outcome r = Run({"create", "--dest", "C:\\map", "--field", "事業名", "--field", "存在しない項目"});
   EXPECT_EQ(r.status, kExitRefused);
@@ -308,6 +321,7 @@ TEST_F(BatchTest, HoleNamesInCodePage932BytesAreConvertedAsText) {
   }
   // A source given natively in those bytes is stored as text.
   fs::create_directories(C() / raw / "BH-9");
+  fs::copy_file(C() / "holes" / "BH-0001" / "TITL01.TXT", C() / raw / "BH-9" / "TITL01.TXT");
   r = Run({"convert", "--dest", "C:\\map", "--source", (C() / raw).string(), "--all"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   paths = SourcePaths();

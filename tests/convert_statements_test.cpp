@@ -128,7 +128,7 @@ TEST_F(Statements, AnEntryOfAnUnknownKindIsRefusedNamingIt) {
   Add("謎の項目", 5, 1, 2);
   std::string sql = "kept";
   const std::string m = UpdateError("C:\\H\\");
-  EXPECT_NE(m.find("表題項目 1（謎の項目）"), std::string::npos) << m;  // index and name
+  EXPECT_NE(m.find("表題項目「謎の項目」（TitleDb.TXT の 3 行目）"), std::string::npos) << m;
   EXPECT_THROW(BuildInsertSql(sql, "C:\\H\\", app), Error);
   EXPECT_EQ(sql, "kept");
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "convert/titletable.h"
+#include "env/codepage.h"
 #include "env/errors.h"
 #include "env/platform.h"
 #include "tests/support.h"
@@ -94,6 +95,41 @@ TEST_F(TitleTableTest, InvalidBytesAreAnErrorNamingTheFile) {
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("TITL01.TXT"), std::string::npos) << e.what();
   }
+}
+
+TEST_F(TitleTableTest, AControlCharacterInAnItemIsRefusedNamingFileItemAndOffset) {
+  struct Case {
+    std::string bytes;
+    std::string named;  // item and offset the message must give
+  } cases[] = {
+      // "調査名" is 6 bytes in code page 932: the NUL is at offset 11 of item 2.
+      {EncodeCp932("\"調査名\",AB", "test") + std::string("\0C\r\n", 4), "の 2 番目の項目に制御文字 (0x00) があります（ファイルのオフセット 11）"},
+      // At the start of a line: the first item of that line.
+      {"a,b\r\n\x01x\r\n", "の 3 番目の項目に制御文字 (0x01) があります（ファイルのオフセット 5）"},
+      {"a,\"b\x1b[0m\"\r\n", "の 2 番目の項目に制御文字 (0x1B)"},
+      {"a,b\x7f\r\n", "の 2 番目の項目に制御文字 (0x7F)"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::create_directories(tmp / "C/src/CTL");
+    test::WriteFile(tmp / "C/src/CTL/TITL01.TXT", c.bytes);
+    try {
+      Read("CTL");
+      ADD_FAILURE() << "a control character was stored: " << c.named;
+    } catch (const Error& e) {
+      const std::string m = e.what();
+      EXPECT_NE(m.find("C:\\src\\CTL\\TITL01.TXT " + c.named), std::string::npos) << m;
+    }
+  }
+  // Tabs, line ends, the end-of-file mark and items past the 42nd are no
+  // item text the table keeps.
+  std::string fine = "\t\"a\tb\"\t,c\r\nd\re\n";
+  for (int i = 5; i <= 42; ++i) fine += "x,";  // items 5 to 42
+  fine += "\x01\r\n\x1a";
+  test::WriteFile(tmp / "C/src/CTL/TITL01.TXT", fine);
+  ASSERT_NO_THROW(Read("CTL"));
+  EXPECT_EQ(Cell(0, 0), "a\tb");
+  EXPECT_EQ(Cell(0, 3), "e");
+  EXPECT_EQ(Cell(0, 41), "x");
 }
 
 TEST_F(TitleTableTest, OtherTitleFilesOfTheHoleAreNotRead) {

@@ -142,18 +142,46 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"Beyond16Bits", "1,2,\"名\",40000,0\r\n", 2},
         MalformedCase{"Below16Bits", "1,2,\"名\",8,-32769\r\n", 2},
         MalformedCase{"TooManyEntries", ManyLines(52), 53},
-        MalformedCase{"OnlyTheFolderLine", "", 2}),
+        MalformedCase{"OnlyTheFolderLine", "", 2},
+        // Field names that a statement "名前 = 値,名前 = 値 WHERE ..." cannot
+        // carry, each on line 3 after a good entry.
+        MalformedCase{"NameWithABlank", "1,1,\"孔名\",8,0\r\n1,2,\"調査 名\",8,0\r\n", 3},
+        MalformedCase{"NameWithEquals", "1,1,\"孔名\",8,0\r\n1,2,\"a=b\",8,0\r\n", 3},
+        MalformedCase{"NameWithAComma", "1,1,\"孔名\",8,0\r\n1,2,\"深さ,m\",8,0\r\n", 3},
+        MalformedCase{"NameWithAQuote", "1,1,\"孔名\",8,0\r\n1,2,\"O'Hara\",8,0\r\n", 3},
+        MalformedCase{"NameWithADoubleQuote", "1,1,\"孔名\",8,0\r\n1,2,\"a\"b\",8,0\r\n", 3},
+        MalformedCase{"NameWithBrackets", "1,1,\"孔名\",8,0\r\n1,2,\"[標高]\",8,0\r\n", 3},
+        MalformedCase{"NameWithParentheses", "1,1,\"孔名\",8,0\r\n1,2,\"標高(m)\",8,0\r\n", 3},
+        MalformedCase{"NameWithASemicolon", "1,1,\"孔名\",8,0\r\n1,2,\"a;b\",8,0\r\n", 3},
+        MalformedCase{"NameIsAStatementWord", "1,1,\"孔名\",8,0\r\n1,2,\"where\",8,0\r\n", 3},
+        MalformedCase{"NameIsSet", "1,1,\"孔名\",8,0\r\n1,2,SET,8,0\r\n", 3},
+        MalformedCase{"NameWithAControlCharacter", "1,1,\"孔名\",8,0\r\n1,2,\"孔\x01名\",8,0\r\n", 3},
+        MalformedCase{"EmptyName", "1,1,\"孔名\",8,0\r\n1,2,\"\",8,0\r\n", 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TitleDbTest, BytesThatAreNotCodePage932AreRefused) {
-  WriteFile(CataloguePath(), "\"C:\\\"\r\n1,2,\"\x81\x20\",8,0\r\n");
+TEST_F(TitleDbTest, BytesThatAreNotCodePage932AreRefusedNamingTheLine) {
+  // A lone CR ends line 2 as the reader ends it.
+  WriteFile(CataloguePath(), "\"C:\\\"\r\n1,1,\"a\",8,0\r1,2,\"b\",8,0\n1,3,\"\x81\x20\",8,0\r\n");
   try {
     Read();
     FAIL();
   } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("TitleDb.TXT"), std::string::npos) << e.what();
+    const std::string what = e.what();
+    EXPECT_NE(what.find("TitleDb.TXT の 4 行目"), std::string::npos) << what;
+    EXPECT_NE(what.find("0x81"), std::string::npos) << what;
   }
   EXPECT_EQ(dest, "unchanged");
+}
+
+TEST_F(TitleDbTest, FieldNamesTheStatementsCanCarryAreAccepted) {
+  // Full-width characters, the ideographic space and words that merely hold
+  // a statement word are names like any other.
+  WriteFile(CataloguePath(), Cp932("\"C:\\\"\r\n1,1,\"孔口標高（ＴＰ）\",8,0\r\n"
+                                   "1,2,\"Ｎ値　深度\",8,0\r\n1,3,\"ＷＨＥＲＥ\",8,0\r\n"
+                                   "1,4,\"標高_m\",8,0\r\n1,5,\"OFFSET\",8,0\r\n"));
+  ASSERT_EQ(Read(), 5);
+  EXPECT_EQ(sel.entries[1].FieldName, "Ｎ値　深度");
+  EXPECT_EQ(sel.entries[4].FieldName, "OFFSET");
 }
 
 TEST_F(TitleDbTest, FiftyOneEntriesAreTheMost) {

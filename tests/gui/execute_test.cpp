@@ -166,6 +166,26 @@ TEST_F(Execute, ConvertsTheSelectedHoles) {
   EXPECT_EQ(w.MessageLine(), "他の行");
 }
 
+TEST_F(Execute, FoldersWithoutTitleFilesAreLeftOutAndNamedInTheMessageLine) {
+  fs::create_directories(w.dir / "C/src/写真");
+  w.form->Dir2->setPath("C:\\");
+  w.form->Dir2->setPath("C:\\src");  // the list now holds the new folder too
+  ASSERT_EQ(w.form->List1->count(), 4);
+  w.form->Text1->setText("C:\\out");
+  CreateDatabaseThroughDialog();
+  w.form->List1->setFocus();
+  QTest::keyClick(w.form->List1, Qt::Key_A, Qt::ControlModifier);  // every folder
+  ASSERT_EQ(w.form->List1->selectedItems().size(), 4);
+  Press();
+  EXPECT_TRUE(w.ui.boxes.empty()) << w.ui.boxes[0].text;
+  EXPECT_EQ(w.MessageLine(),
+            std::string(kConverted) + "表題ファイルのないフォルダ 1 個は除きました：写真");
+  // No row of blanks at 0° N 0° E for the folder.
+  EXPECT_EQ(BoringRows(w.dir / "C/out/SR-DATA.MDB"),
+            (std::vector<std::string>{"B-1-1|C:\\src\\B-1\\", "B-2-1|C:\\src\\B-2\\",
+                                      "B-3-1|C:\\src\\B-3\\"}));
+}
+
 TEST_F(Execute, FailedRunIsToldAndTheWindowGoesOn) {
   w.form->Text1->setText("C:\\out");
   CreateDatabaseThroughDialog();
