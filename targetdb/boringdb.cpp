@@ -82,8 +82,8 @@ std::vector<Field> BoringTableLayout(const TitleSelection& selection) {
         break;
       case kKindSingle: fields.push_back({e.FieldName, dbSingle, 0}); break;
       default:
-        throw Error("表題設定の項目 " + std::to_string(i + 1) + "「" + e.FieldName + "」の種別 " +
-                    std::to_string(e.FieldKind) + " は 0～3 のいずれでもないため、フィールドを作れません");
+        throw Error(EntryLabel(e, i) + "の種別 " + std::to_string(e.FieldKind) +
+                    " は 0～3 のいずれでもないため、フィールドを作れません");
     }
   }
   fields.push_back({kSourceField, dbText, 128});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "env/codepage.h"
 #include "env/errors.h"
 #include "env/text.h"
 #include "targetdb/storage.h"
@@ -52,7 +53,9 @@ class Parser {
       pos_ = end + 5;
       while (true) {
         SkipSpaces();
-        if (AtKeyword("WHERE")) Reject("SET の後に代入がありません");
+        if (AtKeyword("WHERE") && (pos_ + 5 >= s_.size() || IsBlankChar(s_[pos_ + 5]))) {
+          Reject("SET の後に代入がありません");
+        }
         std::string field = Name();
         st.values.push_back({field, Value(",", true)});
         SkipSpaces();
@@ -78,7 +81,11 @@ class Parser {
 
  private:
   [[noreturn]] void Reject(const std::string& reason) const {
-    std::string near(s_.substr(std::min(pos_, s_.size()), 40));
+    // About 40 bytes of the text from the place, never cut inside a character.
+    const size_t from = std::min(pos_, s_.size());
+    size_t end = from;
+    while (end < s_.size() && end - from < 40) end += Utf8CharLength(s_, end);
+    std::string near(s_.substr(from, end - from));
     Fail(Kind::Rejected, "データベース「" + dbPath_ + "」への文を解釈できません: " + reason +
                              (near.empty() ? "" : " (「" + near + "」の所)"));
   }

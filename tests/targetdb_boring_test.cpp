@@ -187,7 +187,7 @@ TEST_P(BoringTest, AnUnknownKindIsRefusedBeforeAnyFileIsMade) {
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("変な項目"), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("2"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("TitleDb.TXT の 3 行目"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(Files().empty());
 }

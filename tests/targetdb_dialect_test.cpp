@@ -1,6 +1,7 @@
 // The statement dialect and the engine's value rules, without any file.
 #include <gtest/gtest.h>
 
+#include "env/codepage.h"
 #include "env/errors.h"
 #include "targetdb/dialect.h"
 #include "targetdb/enginevalues.h"
@@ -46,6 +47,9 @@ TEST(Dialect, ParsesTheTwoStatementsOfTheBuilders) {
   EXPECT_EQ(update.values[1], (Assignment{"調査緯度（度）", Num("35")}));
   EXPECT_EQ(update.values[2], (Assignment{"備考", Nul()}));
   EXPECT_EQ(update.where, (Assignment{"ソース位置", Txt("C:\\H'1\\")}));
+  // A field whose name only begins with a keyword is a field.
+  EXPECT_EQ(ParseStatement("UPDATE T SET WHEREABOUTS = 1 WHERE C = 'x'", "db").values[0].field,
+            "WHEREABOUTS");
   // A text may hold the words and signs of the statement.
   EXPECT_EQ(ParseStatement("UPDATE T SET A = ' WHERE B = 1,' WHERE C = 'x'", "db").values[0].value,
             Txt(" WHERE B = 1,"));
@@ -59,6 +63,10 @@ TEST(Dialect, RefusalsNameTheDatabaseAndThePlace) {
     std::string message = Rejection([&] { ParseStatement(sql, "C:\\m\\SR-DATA.MDB"); });
     EXPECT_NE(message.find("C:\\m\\SR-DATA.MDB"), std::string::npos) << sql << ": " << message;
   }
+  // The quoted piece of the statement ends on a whole character.
+  const std::string message =
+      Rejection([&] { ParseStatement("INSERT INTO T VALUES( 1,'" + std::string(14, 'x') + "あいうえおかきくけこさしすせそ", "db"); });
+  EXPECT_TRUE(IsValidUtf8(message)) << message;
   EXPECT_EQ(ParseCriteria("ソース位置 = 'a''b'", "db"), (Assignment{"ソース位置", Txt("a'b")}));
   for (const char* criteria : {"ソース位置 = a", "ソース位置 = 'a'b'", "= 'a'", "ソース位置='a'"}) {
     std::string message = Rejection([&] { ParseCriteria(criteria, "db"); });
