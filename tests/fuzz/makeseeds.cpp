@@ -1,0 +1,77 @@
+// Writes the seed inputs of the fuzz targets into tests/fuzz/corpus/<target>/
+// from realistic files: the example generator's holes and code lists, the
+// shipped catalogue and code lists of data/.
+//   fuzz_makeseeds SOURCE_DIR
+// Seeds are named "seed-..."; inputs kept after a fault are named after it and
+// never written here.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "env/codepage.h"
+#include "tests/fuzz/fuzzsupport.h"
+#include "tools/exampledata/exampledata.h"
+
+namespace fs = std::filesystem;
+using namespace s2q;
+
+namespace {
+
+fs::path corpus;
+
+void Seed(const std::string& target, const std::string& name, const std::string& bytes) {
+  fuzz::WriteBytes(corpus / target / ("seed-" + name), bytes);
+}
+
+std::string ReadSource(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    std::exit(1);
+  }
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A kind byte of the item file target followed by the file.
+std::string Kind(char kind, const std::string& bytes) { return std::string(1, kind) + bytes; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s SOURCE_DIR\n", argv[0]);
+    return 2;
+  }
+  const fs::path source = argv[1];
+  corpus = source / "tests" / "fuzz" / "corpus";
+
+  const std::string catalogue = ReadSource(source / "data" / "TitleDb.TXT");
+  const std::string hole0 = ExampleFileBytes(MakeExampleHole(0).titl01);
+  const std::string hole0b = ExampleFileBytes(*MakeExampleHole(0).titl02);
+  const std::string hole5 = ExampleFileBytes(MakeExampleHole(5).titl01);
+  // Characters code page 932 holds twice, half-width kana and the control
+  // codes ICU's table rotates.
+  const std::string special =
+      EncodeCp932("①Ⅰⅰ≒∵￢ｱｲｳ\x1A\x1C\x7F 表\r\n", "seed");
+
+  Seed("codepage", "hole0", hole0);
+  Seed("codepage", "catalogue", catalogue);
+  Seed("codepage", "special", special);
+
+  Seed("itemfile", "title-hole0", Kind(0, hole0));
+  Seed("itemfile", "title-hole0-titl02", Kind(0, hole0b));
+  Seed("itemfile", "title-hole5", Kind(0, hole5));
+  for (const char* list : {"L1.TXT", "L2.TXT", "L3.TXT"})
+    Seed("itemfile", std::string("codelist-") + list, Kind(1, ReadSource(source / "data" / list)));
+  Seed("itemfile", "codelist-example-L1", Kind(1, ExampleCodeListBytes("L1.TXT")));
+  {
+    const fs::path ini = fuzz::ScratchRoot() / "ini";
+    WritePatdatIni(ini, "C:\\patdat");
+    Seed("itemfile", "patdat-ini", Kind(2, ReadSource(ini / "PatdatV5.ini")));
+  }
+  Seed("itemfile", "catalogue", Kind(3, catalogue));
+  std::printf("seeds written to %s\n", corpus.c_str());
+  return 0;
+}
