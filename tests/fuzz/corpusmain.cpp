@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
   }
   std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    fs::path arg = argv[i];
+    // Absolute: the targets change the working folder as the program does.
+    const fs::path arg = fs::absolute(argv[i]);
     if (fs::is_directory(arg)) {
       size_t before = inputs.size();
       for (const auto& entry : fs::directory_iterator(arg))

@@ -72,6 +72,14 @@ int main(int argc, char** argv) {
     Seed("itemfile", "patdat-ini", Kind(2, ReadSource(ini / "PatdatV5.ini")));
   }
   Seed("itemfile", "catalogue", Kind(3, catalogue));
+
+  // Paths as users type them: normal, relative, other drives, with spaces,
+  // dots, doubled separators and wildcards.
+  const char* paths[] = {"C:\\data\\holes\\", "c:data", "D:\\", "  C:\\a\\..\\b  ",
+                         "\\x\\y", "E:\\x", "C:\\a\\\\b", "C:\\波\\線\\", "1:\\",
+                         "C:\\a/b\\.\\c", "C:\\*.TXT", "Ｃ:\\x"};
+  int n = 0;
+  for (const char* path : paths) Seed("checkpath", "path" + std::to_string(n++), path);
   std::printf("seeds written to %s\n", corpus.c_str());
   return 0;
 }
