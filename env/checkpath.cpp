@@ -16,8 +16,11 @@ const char kDriveMessage[] =
     "規定値のドライブ名が正しくありません。ドライブ名は１文字のアルファベットと \":\" "
     "でなければいけません。  例 \"C:\", \"D:\"...";
 
-// Byte length of the UTF-8 character that starts at `pos`.
+// Byte length of the UTF-8 character that starts at `pos`. An ASCII byte is
+// one character even when stray continuation bytes follow it (text given on
+// the command line need not be UTF-8).
 size_t CharLength(const std::string& text, size_t pos) {
+  if (static_cast<unsigned char>(text[pos]) < 0x80) return 1;
   size_t end = pos + 1;
   while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
   return end - pos;

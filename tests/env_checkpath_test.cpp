@@ -55,7 +55,9 @@ TEST_F(CheckPathTest, AcceptsAndNormalisesPathsOnExistingDrives) {
 }
 
 TEST_F(CheckPathTest, PathsWithoutADriveShowTheMessage) {
-  for (const char* given : {"data\\sub", "\\\\server\\share", "", "C", "   ", "あい:"}) {
+  // "C\xA7:" is the letter C and a stray byte, not a drive letter.
+  for (const char* given :
+       {"data\\sub", "\\\\server\\share", "", "C", "   ", "あい:", "C\xA7:\\data", "c\xA7\xA7:x"}) {
     std::string path = given;
     ui.boxes.clear();
     EXPECT_FALSE(Check(path)) << given;
