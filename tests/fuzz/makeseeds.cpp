@@ -73,6 +73,16 @@ int main(int argc, char** argv) {
   }
   Seed("itemfile", "catalogue", Kind(3, catalogue));
 
+  // Title files of example holes for both backends, with a hole whose second
+  // title file is missing.
+  for (int index : {0, 3, 7}) {
+    const ExampleHole hole = MakeExampleHole(index);
+    const std::string files = ExampleFileBytes(hole.titl01) + '\0' +
+                              (hole.titl02 ? ExampleFileBytes(*hole.titl02) : std::string());
+    Seed("statements", "jet-hole" + std::to_string(index), Kind(0, files));
+    Seed("statements", "sqlite-hole" + std::to_string(index), Kind(1, files));
+  }
+
   // Paths as users type them: normal, relative, other drives, with spaces,
   // dots, doubled separators and wildcards.
   const char* paths[] = {"C:\\data\\holes\\", "c:data", "D:\\", "  C:\\a\\..\\b  ",
