@@ -187,6 +187,18 @@ TEST_P(StatementTest, ValuesAreConvertedToTheFieldType) {
   }
 }
 
+TEST_P(StatementTest, TextsKeepControlCharactersAndNul) {
+  // A title file may hold any code page 932 byte, NUL included.
+  const std::string text = std::string("a\0b\x01\t\x1A", 6) + "表";
+  db_->Execute("INSERT INTO T VALUES( Null,Null,Null,Null,'" + text + "',Null,Null,'k');");
+  auto rs = db_->OpenRecordset("T");
+  const auto rows = rs->GetRows();
+  rs->Close();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][4], Value::Text(text));
+  EXPECT_EQ(rows[0][7], Value::Text("k"));
+}
+
 TEST_P(StatementTest, ValuesThatDoNotFitFailAndChangeNothing) {
   db_->Execute("INSERT INTO T VALUES( 'L',1,2,3.5,'TP','X','1998/12/01','C:\\A\\');");
   const std::vector<std::string> before = All();
