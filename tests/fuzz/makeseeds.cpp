@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
   }
   Seed("itemfile", "catalogue", Kind(3, catalogue));
 
+  int n = 0;
   // Title files of example holes for both backends, with a hole whose second
   // title file is missing.
   for (int index : {0, 3, 7}) {
@@ -83,12 +84,25 @@ int main(int argc, char** argv) {
     Seed("statements", "sqlite-hole" + std::to_string(index), Kind(1, files));
   }
 
+  // Statements and criteria as the conversion writes them, and edge cases of
+  // the dialect.
+  const char* statements[] = {
+      "INSERT INTO ボーリング VALUES( Null,'BH-1',35,41,12.5,'1998/12/01','C:\\h\\BH''1\\');",
+      "UPDATE ボーリング SET 事業名 = '道路 改良',調査緯度（度） = 35,調査日 = ' 98 / 1 / 2 ' "
+      "WHERE ソース位置 = 'C:\\h\\';",
+      "update T set a = null , b = -3.4e38 where c = 'x';  \r\n",
+      "ソース位置 = 'C:\\it''s\\'",
+      "INSERT INTO T VALUES( '2000/2/29',' / / ',32767,-32768,1e400);",
+  };
+  n = 0;
+  for (const char* st : statements) Seed("dialect", "statement" + std::to_string(n++), st);
+
   // Paths as users type them: normal, relative, other drives, with spaces,
   // dots, doubled separators and wildcards.
   const char* paths[] = {"C:\\data\\holes\\", "c:data", "D:\\", "  C:\\a\\..\\b  ",
                          "\\x\\y", "E:\\x", "C:\\a\\\\b", "C:\\波\\線\\", "1:\\",
                          "C:\\a/b\\.\\c", "C:\\*.TXT", "Ｃ:\\x"};
-  int n = 0;
+  n = 0;
   for (const char* path : paths) Seed("checkpath", "path" + std::to_string(n++), path);
   std::printf("seeds written to %s\n", corpus.c_str());
   return 0;
