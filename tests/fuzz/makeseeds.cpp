@@ -97,6 +97,21 @@ int main(int argc, char** argv) {
   n = 0;
   for (const char* st : statements) Seed("dialect", "statement" + std::to_string(n++), st);
 
+  // Statements on the table T(K text 8, I integer, S single, A date, 調査名
+  // text 255) of the execute target, for both backends.
+  const char* executed[] = {
+      "INSERT INTO T VALUES( 'k1',35,12.5,'1998/12/01','道路''改良');",
+      "INSERT INTO t VALUES( Null,-32768,-3.4e38,' / / ',Null);",
+      "UPDATE T SET I = 7,調査名 = 'x',A = '29/2/28' WHERE K = 'A';",
+      "UPDATE T SET s = 0.1 WHERE k = 'b';",
+      "K = 'a'",
+  };
+  n = 0;
+  for (const char* st : executed) {
+    Seed("execute", "jet" + std::to_string(n), Kind(0, st));
+    Seed("execute", "sqlite" + std::to_string(n++), Kind(1, st));
+  }
+
   // Paths as users type them: normal, relative, other drives, with spaces,
   // dots, doubled separators and wildcards.
   const char* paths[] = {"C:\\data\\holes\\", "c:data", "D:\\", "  C:\\a\\..\\b  ",
