@@ -211,6 +211,10 @@ TEST_P(StatementTest, ValuesThatDoNotFitFailAndChangeNothing) {
       {"調査日", "'1998/13/01'"},       {"調査日", "'1900/2/29'"},
       {"調査日", "'1998/ /01'"},        {"調査日", "'1998-12-01'"},
       {"調査日", "'1998/12/01/02'"},    {"調査日", "19981201"},
+      // Texts that are not UTF-8: a stray byte, an overlong form, a
+      // surrogate, a sequence cut short.
+      {"ハンマ落下用具", "'\xFF'"},    {"ハンマ落下用具", "'\xC0\xAF'"},
+      {"ハンマ落下用具", "'\xED\xA0\x80'"}, {"ソース位置", "'C:\\\xE6\x94\\'"},
   };
   for (const auto& [field, value] : bad) {
     // The first assignment fits; the failing second one must undo it too.
