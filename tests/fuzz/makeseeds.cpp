@@ -11,6 +11,10 @@
 #include <string>
 
 #include "env/codepage.h"
+#include "env/ui.h"
+#include "targetdb/boringdb.h"
+#include "targetdb/dao.h"
+#include "targetdb/titledb.h"
 #include "tests/fuzz/fuzzsupport.h"
 #include "tools/exampledata/exampledata.h"
 
@@ -44,7 +48,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s SOURCE_DIR\n", argv[0]);
     return 2;
   }
-  const fs::path source = argv[1];
+  // Absolute: the platform below changes the working folder.
+  const fs::path source = fs::absolute(argv[1]);
   corpus = source / "tests" / "fuzz" / "corpus";
 
   const std::string catalogue = ReadSource(source / "data" / "TitleDb.TXT");
@@ -110,6 +115,51 @@ int main(int argc, char** argv) {
   for (const char* st : executed) {
     Seed("execute", "jet" + std::to_string(n), Kind(0, st));
     Seed("execute", "sqlite" + std::to_string(n++), Kind(1, st));
+  }
+
+  // Small databases of both backends: a table T with a few rows, and an
+  // empty boring table as the program creates it.
+  {
+    Platform platform(fuzz::ScratchFacts());
+    DBEngine engine(platform);
+    fs::create_directories(fuzz::ScratchRoot() / "C" / "seed");
+    const std::pair<StorageFormat, const char*> formats[] = {{StorageFormat::Jet4, "jetfile"},
+                                                             {StorageFormat::Sqlite, "sqlitefile"}};
+    for (const auto& [format, target] : formats) {
+      const std::string path = std::string("C:\\seed\\") + target;
+      auto db = engine.Workspaces(0).CreateDatabase(path, kDbLocale, format);
+      TableDef def = db->CreateTableDef("T");
+      def.Fields().Append(def.CreateField("K", dbText, 8));
+      def.Fields().Append(def.CreateField("I", dbInteger));
+      def.Fields().Append(def.CreateField("S", dbSingle));
+      def.Fields().Append(def.CreateField("A", dbDate));
+      def.Fields().Append(def.CreateField("調査名", dbText, 64));
+      db->TableDefs().Append(def);
+      db->Execute("INSERT INTO T VALUES( 'a',1,1.5,'2000/1/2','道路');");
+      db->Execute("INSERT INTO T VALUES( 'B',Null,Null,Null,Null);");
+      db->Execute("INSERT INTO T VALUES( 'c',-32768,-3.25,'1998/12/31','x');");
+      db->Close();
+      Seed(target, "table-t", ReadSource(platform.ToNative(path)));
+
+      DbState state(platform);
+      state.createFormat = format;
+      TitleSelection selection;
+      {
+        const fs::path prog = fuzz::ScratchRoot() / "C" / "prog";
+        fuzz::WriteBytes(prog / kTitleDbFileName, catalogue);
+        class NoUi : public UserInterface {
+          void MsgBox(const std::string&, MsgIcon, const std::string&) override {}
+          void SetHourglass(bool) override {}
+        } ui;
+        std::string dest;
+        selection.count = ReadTitleDb(selection, dest, platform, ui);
+        SetDefaultSelection(selection);
+      }
+      std::string folder = std::string("C:\\seed\\") + target + "-boring";
+      fs::create_directories(platform.ToNative(folder));
+      CreateBoringDatabase(folder, kDatabaseFileName, selection, state);
+      Seed(target, "boring-table", ReadSource(platform.ToNative(folder + kDatabaseFileName)));
+    }
   }
 
   // Paths as users type them: normal, relative, other drives, with spaces,
