@@ -396,13 +396,15 @@ TEST(JetStorage, RefusesFilesItCannotOpenAndLeavesThemUntouched) {
   EXPECT_FALSE(JetBackend().Recognises("not a database at all"));
   EXPECT_EQ(KindOf([&] { Reopen(text); }), DbError::Kind::NotADatabase);
 
-  // Encrypted pages, or a password.
-  for (int kind = 0; kind < 2; ++kind) {
+  // Encrypted pages, or a password; a creation date far beyond any real one
+  // no longer unmasks the password field either.
+  for (int kind = 0; kind < 3; ++kind) {
     const fs::path file = dir / ("LOCKED" + std::to_string(kind) + ".MDB");
     CreateWithTable(file)->Close();
     PatchHeader(file, [kind](uint8_t* h) {
       if (kind == 0) jet::Put32(h + 0x3E, 0x12345678);
-      else h[0x42] ^= 'p';
+      else if (kind == 1) h[0x42] ^= 'p';
+      else jet::Put64(h + 0x72, 0x54207FB19E0A5C71ULL);  // about 1.8e97 days
     });
     const std::string bytes = ReadAll(file);
     EXPECT_EQ(KindOf([&] { Reopen(file); }, &message), DbError::Kind::NotADatabase);

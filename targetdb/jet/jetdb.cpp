@@ -229,8 +229,11 @@ std::unique_ptr<Database> Database::FromImage(const Bytes& image) {
   if (Get32(header.data() + 0x3E) != 0) throw FormatError{FormatError::Kind::Encrypted, "key"};
   const double created = DoubleFromBits(Get64(header.data() + 0x72));
   db->created_ = created;
+  // The password field is masked with the creation date's whole days; a
+  // date beyond 32 bits (only in a damaged header) cannot give a mask.
+  const bool inRange = std::isfinite(created) && created > -2147483649.0 && created < 2147483648.0;
   uint8_t mask[4];
-  Put32(mask, static_cast<uint32_t>(static_cast<int32_t>(std::isfinite(created) ? created : 0)));
+  Put32(mask, static_cast<uint32_t>(inRange ? static_cast<int32_t>(created) : 0));
   for (size_t i = 0; i < 40; ++i) {
     if ((header[0x42 + i] ^ mask[i % 4]) != 0) throw FormatError{FormatError::Kind::Encrypted, "password"};
   }
