@@ -1,12 +1,16 @@
 // Execute on arbitrary statement text, on a small table of each storage
 // backend; a lookup with the same text as criteria. The first byte picks the
-// backend, the rest is the statement.
+// backend, the rest holds up to eight statements, one a line, applied in
+// turn to a fresh copy of the table.
 // Properties: only DbError escapes; a refused statement changes nothing; an
 // INSERT adds exactly the row of its converted values; an UPDATE sets the
 // assigned fields of exactly the rows whose text matches (A to Z without
 // regard to case) and leaves everything else; what is stored is still there
 // after the database is closed and opened again.
+#include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -27,39 +31,41 @@ using Rows = std::vector<std::vector<Value>>;
 const std::vector<Field> kFields = {{"K", dbText, 8},     {"I", dbInteger, 0},
                                     {"S", dbSingle, 0},   {"A", dbDate, 0},
                                     {"調査名", dbText, 255}};
-// Rows kept before the database is checked after a reopen and made anew.
-constexpr size_t kMaxRows = 40;
-
-struct Slot {
-  std::string path;
-  StorageFormat format;
-  std::unique_ptr<Database> db;
-};
+constexpr size_t kMaxStatements = 8;
 
 struct Setup {
   Platform platform{fuzz::ScratchFacts()};
   DBEngine engine{platform};
-  Slot slots[2] = {{"C:\\x\\t.mdb", StorageFormat::Jet4, nullptr},
-                   {"C:\\x\\t.db", StorageFormat::Sqlite, nullptr}};
+  // The database of each backend as made, copied afresh for every input.
+  std::string templates[2];
 };
 
-Setup& TheSetup() {
-  static Setup* setup = new Setup;
-  return *setup;
+const char* const kPaths[2] = {"C:\\x\\t.mdb", "C:\\x\\t.db"};
+
+std::string FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void Fresh(Setup& s, Slot& slot) {
-  if (slot.db) slot.db->Close();
-  slot.db.reset();
-  fs::create_directories(fuzz::ScratchRoot() / "C" / "x");
-  fs::remove(s.platform.ToNative(slot.path));
-  slot.db = s.engine.Workspaces(0).CreateDatabase(slot.path, ";LANGID=0x0411;CP=1252;COUNTRY=0",
-                                                  slot.format);
-  TableDef def = slot.db->CreateTableDef("T");
-  for (const Field& f : kFields) def.Fields().Append(def.CreateField(f.Name, f.Type, f.Size));
-  slot.db->TableDefs().Append(def);
-  slot.db->Execute("INSERT INTO T VALUES( 'a',1,1.5,'2000/1/2','x');");
-  slot.db->Execute("INSERT INTO T VALUES( 'B',Null,Null,Null,Null);");
+Setup& TheSetup() {
+  static Setup* setup = [] {
+    auto* s = new Setup;
+    fs::create_directories(fuzz::ScratchRoot() / "C" / "x");
+    const StorageFormat formats[2] = {StorageFormat::Jet4, StorageFormat::Sqlite};
+    for (int b = 0; b < 2; ++b) {
+      auto db = s->engine.Workspaces(0).CreateDatabase(kPaths[b], ";LANGID=0x0411;CP=1252;COUNTRY=0",
+                                                       formats[b]);
+      TableDef def = db->CreateTableDef("T");
+      for (const Field& f : kFields) def.Fields().Append(def.CreateField(f.Name, f.Type, f.Size));
+      db->TableDefs().Append(def);
+      db->Execute("INSERT INTO T VALUES( 'a',1,1.5,'2000/1/2','x');");
+      db->Execute("INSERT INTO T VALUES( 'B',Null,Null,Null,Null);");
+      db->Close();
+      s->templates[b] = FileBytes(s->platform.ToNative(kPaths[b]));
+    }
+    return s;
+  }();
+  return *setup;
 }
 
 Rows ReadRows(Database& db) {
@@ -125,28 +131,19 @@ Rows Expected(const ParsedStatement& st, Rows rows, const std::string& dbPath) {
   return rows;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
-  Setup& setup = TheSetup();
-  Slot& slot = setup.slots[data[0] % 2];
-  if (!slot.db) Fresh(setup, slot);
-  Database& db = *slot.db;
-  const std::string sql(reinterpret_cast<const char*>(data) + 1, size - 1);
-
+// Applies one statement and checks what it did.
+void RunStatement(Database& db, const std::string& sql) {
   const Rows before = ReadRows(db);
   try {
     db.Execute(sql);
   } catch (const DbError& e) {
     S2Q_REQUIRE(e.kind() == DbError::Kind::Rejected);
     S2Q_REQUIRE(SameRows(ReadRows(db), before));
-    return 0;
+    return;
   }
   const ParsedStatement st = ParseStatement(sql, db.Path());
   S2Q_REQUIRE(SameText(st.table, "T"));
-  const Rows after = ReadRows(db);
-  S2Q_REQUIRE(SameRows(after, Expected(st, before, db.Path())));
+  S2Q_REQUIRE(SameRows(ReadRows(db), Expected(st, before, db.Path())));
 
   // A lookup by the statement's own text as criteria finds nothing or raises
   // a refusal, never anything else.
@@ -157,12 +154,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     S2Q_REQUIRE(e.kind() == DbError::Kind::Rejected);
   }
   rs->Close();
+}
 
-  if (after.size() > kMaxRows) {
-    db.Close();
-    slot.db = setup.engine.Workspaces(0).OpenDatabase(slot.path);
-    S2Q_REQUIRE(SameRows(ReadRows(*slot.db), after));
-    Fresh(setup, slot);
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  Setup& setup = TheSetup();
+  const int backend = data[0] % 2;
+  const std::string path = kPaths[backend];
+  fuzz::WriteBytes(setup.platform.ToNative(path), setup.templates[backend]);
+  Workspace& ws = setup.engine.Workspaces(0);
+  std::unique_ptr<Database> db = ws.OpenDatabase(path);
+
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  size_t start = 0;
+  for (size_t n = 0; n < kMaxStatements && start <= text.size(); ++n) {
+    size_t end = std::min(text.find('\n', start), text.size());
+    RunStatement(*db, text.substr(start, end - start));
+    start = end + 1;
   }
+
+  const Rows rows = ReadRows(*db);
+  db->Close();
+  db = ws.OpenDatabase(path);
+  S2Q_REQUIRE(SameRows(ReadRows(*db), rows));
+  db->Close();
   return 0;
 }

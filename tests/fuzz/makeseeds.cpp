@@ -110,6 +110,8 @@ int main(int argc, char** argv) {
       "UPDATE T SET I = 7,調査名 = 'x',A = '29/2/28' WHERE K = 'A';",
       "UPDATE T SET s = 0.1 WHERE k = 'b';",
       "K = 'a'",
+      "INSERT INTO T VALUES( 'c',2,Null,Null,'y');\nUPDATE T SET K = 'A',I = 3 WHERE K = 'c';\n"
+      "UPDATE T SET 調査名 = 'long long long long long long long long text' WHERE k = 'a';",
   };
   n = 0;
   for (const char* st : executed) {
