@@ -9,6 +9,7 @@
 // after the database is closed and opened again.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <filesystem>
@@ -93,7 +94,31 @@ bool SameValue(const Value& a, const Value& b) {
   return a == b;
 }
 
-bool SameRows(const Rows& a, const Rows& b) {
+// A row as text for sorting, reals as the single float a field may keep.
+std::string SortKey(const std::vector<Value>& row) {
+  std::string key;
+  for (const Value& v : row) {
+    char number[64];
+    if (v.type == Value::Type::Real) {
+      std::snprintf(number, sizeof number, "%a", static_cast<double>(static_cast<float>(v.real)));
+    } else {
+      std::snprintf(number, sizeof number, "%lld", static_cast<long long>(v.integer));
+    }
+    key += std::to_string(static_cast<int>(v.type)) + number + v.text + '\x1F';
+  }
+  return key;
+}
+
+Rows Sorted(Rows rows) {
+  std::sort(rows.begin(), rows.end(),
+            [](const auto& x, const auto& y) { return SortKey(x) < SortKey(y); });
+  return rows;
+}
+
+// The same rows in any order: an update may move a row that grew to
+// another page, and rows are read in storage order.
+bool SameRows(const Rows& unsortedA, const Rows& unsortedB) {
+  const Rows a = Sorted(unsortedA), b = Sorted(unsortedB);
   if (a.size() != b.size()) return false;
   for (size_t r = 0; r < a.size(); ++r) {
     if (a[r].size() != b[r].size()) return false;
