@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
   }
 
   // Small databases of both backends: a table T with a few rows, and an
-  // empty boring table as the program creates it.
+  // empty boring table as the program creates it. A Jet file records when
+  // its tables were made, so these seeds differ from run to run.
   {
     Platform platform(fuzz::ScratchFacts());
     DBEngine engine(platform);
