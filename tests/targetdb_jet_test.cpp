@@ -428,6 +428,33 @@ TEST(JetStorage, RefusesFilesItCannotOpenAndLeavesThemUntouched) {
   EXPECT_EQ(ReadAll(file), bytes);
 }
 
+TEST(JetStorage, ADataPageWithMoreRowsThanItCanHoldIsDamage) {
+  TempDir dir;
+  const fs::path file = dir / "SR-DATA.MDB";
+  {
+    auto db = CreateWithTable(file);
+    auto table = db->Table(kTable);
+    db->Insert(*table, BoringRow("BH-1", 1));
+    db->Close();
+  }
+  // The row count of the table's data page, beyond what the page holds.
+  auto image = Load(file);
+  const uint32_t page = *image->FindTable(kTable)->owned.pages.begin();
+  std::string bytes = ReadAll(file);
+  jet::Put16(reinterpret_cast<uint8_t*>(bytes.data()) + page * 4096 + 12, 0x7FFF);
+  test::WriteFile(file, bytes);
+
+  auto db = Reopen(file);
+  auto table = db->Table(kTable);
+  ASSERT_TRUE(table);
+  std::string message;
+  EXPECT_EQ(KindOf([&] { db->Rows(*table); }, &message), DbError::Kind::Other);
+  EXPECT_NE(message.find("壊れています"), std::string::npos) << message;
+  EXPECT_EQ(KindOf([&] { db->Insert(*table, BoringRow("BH-2", 2)); }), DbError::Kind::Other);
+  db->Close();
+  EXPECT_EQ(ReadAll(file), bytes);
+}
+
 TEST(JetStorage, TablesItCannotKeepConsistentAreReadButNotWritten) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";
