@@ -22,8 +22,14 @@ struct ConverterCloser {
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
+// Leaves the error set for every character that cannot be encoded. ICU's own
+// stop callback lets unmappable default-ignorable characters (U+200B, U+00AD,
+// U+FEFF and the like) through, which would drop them from the file unsaid.
+void StopAtAnyCharacter(const void*, UConverterFromUnicodeArgs*, const UChar*, int32_t, UChar32,
+                        UConverterCallbackReason, UErrorCode*) {}
+
 // A windows-31j converter that stops at the first byte or character it
-// cannot convert instead of substituting it.
+// cannot convert instead of substituting or skipping it.
 Converter OpenConverter() {
   UErrorCode status = U_ZERO_ERROR;
   Converter conv(ucnv_open("windows-31j", &status));
@@ -31,8 +37,7 @@ Converter OpenConverter() {
     throw Error(std::string("文字コード変換 (windows-31j) を開けません: ") + u_errorName(status));
   }
   ucnv_setToUCallBack(conv.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-  ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                        &status);
+  ucnv_setFromUCallBack(conv.get(), StopAtAnyCharacter, nullptr, nullptr, nullptr, &status);
   ucnv_setFallback(conv.get(), false);
   if (U_FAILURE(status)) {
     throw Error(std::string("文字コード変換 (windows-31j) を設定できません: ") +

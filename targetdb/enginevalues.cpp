@@ -38,6 +38,42 @@ std::optional<double> ParseNumber(std::string_view s) {
   return DecimalValue(s);
 }
 
+// Whether the text is well-formed UTF-8: no stray or missing continuation
+// bytes, no overlong forms, no surrogates, nothing beyond U+10FFFF.
+bool IsWellFormedUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = 0;
+    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + len > s.size()) return false;
+    const auto second = static_cast<unsigned char>(s[i + 1]);
+    if (second < low || second > high) return false;
+    for (size_t k = 2; k < len; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string FieldText(const Field& field) { return "フィールド「" + field.Name + "」"; }
@@ -89,6 +125,11 @@ Value ConvertValue(const Field& field, const Literal& value, const std::string& 
   switch (field.Type) {
     case dbText:
     case dbMemo: {
+      // A backend that keeps texts as UTF-16 could not store broken UTF-8
+      // as it is; a comparison with it just matches nothing.
+      if (!forComparison && !IsWellFormedUtf8(value.text)) {
+        return reject("正しい UTF-8 の文字列ではありません");
+      }
       size_t length = CharCount(value.text);
       if (!forComparison && field.Size > 0 && length > static_cast<size_t>(field.Size)) {
         return reject("長さ " + std::to_string(length) + " 文字はフィールドの大きさ " +

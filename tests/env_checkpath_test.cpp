@@ -58,7 +58,7 @@ TEST_F(CheckPathTest, PathsWithoutADriveShowTheMessage) {
   // A byte that is no part of a UTF-8 character after the letter is a
   // character of its own, so no colon stands second.
   for (const char* given : {"data\\sub", "\\\\server\\share", "", "C", "   ", "あい:",
-                            "C\x80:\\data", "C\xA9:data", "c\xE3\x81:\\data"}) {
+                            "C\x80:\\data", "C\xA9:data", "c\xE3\x81:\\data", "C\xA7:\\data", "c\xA7\xA7:x"}) {
     std::string path = given;
     ui.boxes.clear();
     EXPECT_FALSE(Check(path)) << given;

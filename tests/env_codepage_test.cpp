@@ -57,6 +57,15 @@ TEST(CodePage, UnencodableTextNamesFileAndCharacter) {
   msg = ErrorOf([] { EncodeCp932("a😀", "T.TXT"); });
   EXPECT_NE(msg.find("U+1F600"), std::string::npos) << msg;
   EXPECT_THROW(EncodeCp932("caf\xC3", "T.TXT"), Error);  // cut UTF-8
+
+  // Invisible characters are refused like any other, never dropped: zero
+  // width space, soft hyphen, byte order mark, combining grapheme joiner.
+  const std::pair<const char*, const char*> invisible[] = {
+      {"\u200B", "U+200B"}, {"\u00AD", "U+00AD"}, {"\uFEFF", "U+FEFF"}, {"\u034F", "U+034F"}};
+  for (const auto& [text, code] : invisible) {
+    msg = ErrorOf([&] { EncodeCp932(std::string("C:\\a") + text + "b", "TitleDb.TXT"); });
+    EXPECT_NE(msg.find(code), std::string::npos) << msg;
+  }
 }
 
 TEST(CodePage, CharCountCountsCodePoints) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <thread>
 
+#include "env/codepage.h"
 #include "env/errors.h"
 #include "targetdb/dbstate.h"
 #include "tests/dbread.h"
@@ -189,6 +190,18 @@ TEST_P(StatementTest, ValuesAreConvertedToTheFieldType) {
   }
 }
 
+TEST_P(StatementTest, TextsKeepControlCharactersAndNul) {
+  // A title file may hold any code page 932 byte, NUL included.
+  const std::string text = std::string("a\0b\x01\t\x1A", 6) + "表";
+  db_->Execute("INSERT INTO T VALUES( Null,Null,Null,Null,'" + text + "',Null,Null,'k');");
+  auto rs = db_->OpenRecordset("T");
+  const auto rows = rs->GetRows();
+  rs->Close();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][4], Value::Text(text));
+  EXPECT_EQ(rows[0][7], Value::Text("k"));
+}
+
 TEST_P(StatementTest, ValuesThatDoNotFitFailAndChangeNothing) {
   db_->Execute("INSERT INTO T VALUES( 'L',1,2,3.5,'TP','X','1998/12/01','C:\\A\\');");
   const std::vector<std::string> before = All();
@@ -201,6 +214,10 @@ TEST_P(StatementTest, ValuesThatDoNotFitFailAndChangeNothing) {
       {"調査日", "'1998/13/01'"},       {"調査日", "'1900/2/29'"},
       {"調査日", "'1998/ /01'"},        {"調査日", "'1998-12-01'"},
       {"調査日", "'1998/12/01/02'"},    {"調査日", "19981201"},
+      // Texts that are not UTF-8: a stray byte, an overlong form, a
+      // surrogate, a sequence cut short.
+      {"ハンマ落下用具", "'\xFF'"},    {"ハンマ落下用具", "'\xC0\xAF'"},
+      {"ハンマ落下用具", "'\xED\xA0\x80'"}, {"ソース位置", "'C:\\\xE6\x94\\'"},
   };
   for (const auto& [field, value] : bad) {
     // The first assignment fits; the failing second one must undo it too.
@@ -212,7 +229,9 @@ TEST_P(StatementTest, ValuesThatDoNotFitFailAndChangeNothing) {
               DbError::Kind::Rejected)
         << field << " = " << value;
     EXPECT_NE(message.find(field), std::string::npos) << message;
-    std::string shown = value.front() == '\'' ? value.substr(1, value.size() - 2) : value;
+    // Messages show bytes that are no UTF-8 as "\xNN".
+    std::string shown =
+        EscapeInvalidUtf8(value.front() == '\'' ? value.substr(1, value.size() - 2) : value);
     EXPECT_NE(message.find(shown), std::string::npos) << message;
     EXPECT_EQ(All(), before);
     // An insert with such a value adds nothing.

@@ -396,13 +396,15 @@ TEST(JetStorage, RefusesFilesItCannotOpenAndLeavesThemUntouched) {
   EXPECT_FALSE(JetBackend().Recognises("not a database at all"));
   EXPECT_EQ(KindOf([&] { Reopen(text); }), DbError::Kind::NotADatabase);
 
-  // Encrypted pages, or a password.
-  for (int kind = 0; kind < 2; ++kind) {
+  // Encrypted pages, or a password; a creation date far beyond any real one
+  // no longer unmasks the password field either.
+  for (int kind = 0; kind < 3; ++kind) {
     const fs::path file = dir / ("LOCKED" + std::to_string(kind) + ".MDB");
     CreateWithTable(file)->Close();
     PatchHeader(file, [kind](uint8_t* h) {
       if (kind == 0) jet::Put32(h + 0x3E, 0x12345678);
-      else h[0x42] ^= 'p';
+      else if (kind == 1) h[0x42] ^= 'p';
+      else jet::Put64(h + 0x72, 0x54207FB19E0A5C71ULL);  // about 1.8e97 days
     });
     const std::string bytes = ReadAll(file);
     EXPECT_EQ(KindOf([&] { Reopen(file); }, &message), DbError::Kind::NotADatabase);
@@ -423,6 +425,33 @@ TEST(JetStorage, RefusesFilesItCannotOpenAndLeavesThemUntouched) {
 
   // Create never replaces an existing file.
   EXPECT_EQ(KindOf([&] { JetBackend().Create("C:\\map\\SR-DATA.MDB", file, "", {}); }), DbError::Kind::Other);
+  EXPECT_EQ(ReadAll(file), bytes);
+}
+
+TEST(JetStorage, ADataPageWithMoreRowsThanItCanHoldIsDamage) {
+  TempDir dir;
+  const fs::path file = dir / "SR-DATA.MDB";
+  {
+    auto db = CreateWithTable(file);
+    auto table = db->Table(kTable);
+    db->Insert(*table, BoringRow("BH-1", 1));
+    db->Close();
+  }
+  // The row count of the table's data page, beyond what the page holds.
+  auto image = Load(file);
+  const uint32_t page = *image->FindTable(kTable)->owned.pages.begin();
+  std::string bytes = ReadAll(file);
+  jet::Put16(reinterpret_cast<uint8_t*>(bytes.data()) + page * 4096 + 12, 0x7FFF);
+  test::WriteFile(file, bytes);
+
+  auto db = Reopen(file);
+  auto table = db->Table(kTable);
+  ASSERT_TRUE(table);
+  std::string message;
+  EXPECT_EQ(KindOf([&] { db->Rows(*table); }, &message), DbError::Kind::Other);
+  EXPECT_NE(message.find("壊れています"), std::string::npos) << message;
+  EXPECT_EQ(KindOf([&] { db->Insert(*table, BoringRow("BH-2", 2)); }), DbError::Kind::Other);
+  db->Close();
   EXPECT_EQ(ReadAll(file), bytes);
 }
 

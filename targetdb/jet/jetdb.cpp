@@ -229,8 +229,11 @@ std::unique_ptr<Database> Database::FromImage(const Bytes& image) {
   if (Get32(header.data() + 0x3E) != 0) throw FormatError{FormatError::Kind::Encrypted, "key"};
   const double created = DoubleFromBits(Get64(header.data() + 0x72));
   db->created_ = created;
+  // The password field is masked with the creation date's whole days; a
+  // date beyond 32 bits (only in a damaged header) cannot give a mask.
+  const bool inRange = std::isfinite(created) && created > -2147483649.0 && created < 2147483648.0;
   uint8_t mask[4];
-  Put32(mask, static_cast<uint32_t>(static_cast<int32_t>(std::isfinite(created) ? created : 0)));
+  Put32(mask, static_cast<uint32_t>(inRange ? static_cast<int32_t>(created) : 0));
   for (size_t i = 0; i < 40; ++i) {
     if ((header[0x42 + i] ^ mask[i % 4]) != 0) throw FormatError{FormatError::Kind::Encrypted, "password"};
   }
@@ -507,6 +510,18 @@ MapLoc Database::AddMapRow() {
 
 // ---- Rows on data pages -----------------------------------------------------------
 
+namespace {
+
+// The row count of a data page; a count whose offset table would run past
+// the page is damage, not rows.
+uint16_t RowCount(const uint8_t* page) {
+  const uint16_t n = Get16(page + 12);
+  if (kDataHeader + 2 * static_cast<size_t>(n) > kPageSize) Damaged("row count beyond the page");
+  return n;
+}
+
+}  // namespace
+
 std::pair<size_t, size_t> Database::RowSpan(const uint8_t* page, uint16_t row) const {
   const uint16_t n = Get16(page + 12);
   if (row >= n || kDataHeader + 2 * n > kPageSize) return {0, 0};
@@ -518,7 +533,7 @@ std::pair<size_t, size_t> Database::RowSpan(const uint8_t* page, uint16_t row) c
 
 uint16_t Database::AddRowToPage(uint32_t page, const Bytes& row, uint16_t flags) {
   const uint8_t* pg = Page(page);
-  const uint16_t n = Get16(pg + 12);
+  const uint16_t n = RowCount(pg);
   const size_t top = n == 0 ? kPageSize : (Get16(pg + kDataHeader + 2 * (n - 1)) & kOffsetMask);
   const size_t tableEnd = kDataHeader + 2 * (n + 1);
   if (n >= kMaxRowsPerPage || top < tableEnd + row.size()) Refuse("ページに行が入りません");
@@ -549,7 +564,7 @@ void Database::RelayPage(uint32_t page, std::vector<std::pair<uint16_t, Bytes>> 
 
 void Database::DeleteRowAt(RowId id) {
   const uint8_t* pg = Page(id.page);
-  const uint16_t n = Get16(pg + 12);
+  const uint16_t n = RowCount(pg);
   std::vector<std::pair<uint16_t, Bytes>> rows;
   std::optional<RowId> target;
   for (uint16_t i = 0; i < n; ++i) {
@@ -667,7 +682,7 @@ void Database::ScanRows(Table& t, const std::function<void(RowId, std::vector<Ce
     if (page >= pages_.size()) continue;
     const uint8_t* pg = Page(page);
     if (pg[0] != kPageData || Get32(pg + 4) != t.tdefPage) continue;
-    const uint16_t n = Get16(pg + 12);
+    const uint16_t n = RowCount(pg);
     for (uint16_t i = 0; i < n; ++i) {
       const uint16_t off = Get16(pg + kDataHeader + 2 * i);
       if (off & kDeleted) continue;
@@ -784,7 +799,7 @@ RowId Database::InsertRow(Table& t, const Bytes& row) {
   auto fits = [&](uint32_t page) {
     const uint8_t* pg = Page(page);
     if (pg[0] != kPageData || Get32(pg + 4) != t.tdefPage) return false;
-    const uint16_t n = Get16(pg + 12);
+    const uint16_t n = RowCount(pg);
     const size_t top = n == 0 ? kPageSize : (Get16(pg + kDataHeader + 2 * (n - 1)) & kOffsetMask);
     return n < kMaxRowsPerPage && top >= kDataHeader + 2 * (n + 1) + row.size();
   };
@@ -815,7 +830,7 @@ RowId Database::ReplaceRow(Table& t, RowId id, const Bytes& row) {
   const bool pointer = (off & kOverflow) && !(off & kDeleted);
   // The page's rows with the new one in place, if they all fit once the page
   // is laid out again.
-  const uint16_t n = Get16(pg + 12);
+  const uint16_t n = RowCount(pg);
   std::vector<std::pair<uint16_t, Bytes>> rows;
   size_t total = kDataHeader + 2 * n;
   for (uint16_t i = 0; i < n && !pointer; ++i) {

@@ -268,9 +268,12 @@ std::shared_ptr<Connection> Connect(const std::string& path, const fs::path& nat
 Value ColumnValue(sqlite3_stmt* stmt, int column, const Field& field) {
   int type = sqlite3_column_type(stmt, column);
   if (type == SQLITE_NULL) return Value::Null();
+  // By its length: a text may hold NUL characters.
   auto text = [&] {
     const unsigned char* t = sqlite3_column_text(stmt, column);
-    return std::string(t ? reinterpret_cast<const char*>(t) : "");
+    if (!t) return std::string();
+    return std::string(reinterpret_cast<const char*>(t),
+                       static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
   };
   switch (field.Type) {
     case dbInteger:
