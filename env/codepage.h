@@ -23,6 +23,8 @@ size_t CharCount(std::string_view utf8);
 // continuation byte, a cut or over-long sequence), which so counts as a
 // character of its own.
 size_t Utf8CharLength(std::string_view text, size_t pos);
+// Appends the UTF-8 bytes of the code point `cp` (up to U+10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
 bool IsValidUtf8(std::string_view text);
 // The text with every byte that is not part of a well-formed UTF-8 sequence
 // written as "\xNN": a text that can always be shown.

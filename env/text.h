@@ -7,6 +7,9 @@ namespace s2q {
 // The text without its leading and trailing spaces (" " only, as the
 // platform's own trimming of paths and settings).
 std::string TrimSpaces(std::string_view text);
+// The text without its leading and trailing blanks (spaces and tabs), as the
+// statements of the database engine are read.
+std::string_view TrimBlanks(std::string_view text);
 
 // Whether two names are the same when the letters A to Z are taken without
 // their case, as the platform compares file and folder names. Every other

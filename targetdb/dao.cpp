@@ -9,6 +9,7 @@
 
 #include "env/errors.h"
 #include "env/platform.h"
+#include "env/text.h"
 #include "targetdb/dialect.h"
 #include "targetdb/enginevalues.h"
 
@@ -104,7 +105,7 @@ Field TableDef::CreateField(const std::string& name, int16_t type, int16_t size)
 
 void TableDef::FieldList::Append(const Field& field) {
   for (const Field& f : items_) {
-    if (AsciiIEquals(f.Name, field.Name)) {
+    if (EqualsIgnoringAsciiCase(f.Name, field.Name)) {
       Fail(Kind::Rejected, "フィールド「" + field.Name + "」は既にテーブル定義にあります");
     }
   }

@@ -18,12 +18,6 @@ using Kind = DbError::Kind;
 
 bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlankChar(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlankChar(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // The parser of one statement text; see dialect.h for the dialect.
 class Parser {
  public:
@@ -36,7 +30,7 @@ class Parser {
       st.insert = true;
       Expect("INTO");
       size_t end = Find(" VALUES");
-      st.table = std::string(Trim(s_.substr(pos_, end - pos_)));
+      st.table = std::string(TrimBlanks(s_.substr(pos_, end - pos_)));
       pos_ = end + 7;
       SkipSpaces();
       if (!Char('(')) Reject("VALUES の後に ( がありません");
@@ -49,7 +43,7 @@ class Parser {
       }
     } else if (Keyword("UPDATE")) {
       size_t end = Find(" SET ");
-      st.table = std::string(Trim(s_.substr(pos_, end - pos_)));
+      st.table = std::string(TrimBlanks(s_.substr(pos_, end - pos_)));
       pos_ = end + 5;
       while (true) {
         SkipSpaces();
@@ -99,7 +93,7 @@ class Parser {
     while (pos_ < s_.size() && IsBlankChar(s_[pos_])) ++pos_;
   }
   bool AtKeyword(std::string_view word) const {
-    return pos_ + word.size() <= s_.size() && AsciiIEquals(s_.substr(pos_, word.size()), word);
+    return pos_ + word.size() <= s_.size() && EqualsIgnoringAsciiCase(s_.substr(pos_, word.size()), word);
   }
   // A keyword followed by at least one space.
   bool Keyword(std::string_view word) {
@@ -120,13 +114,13 @@ class Parser {
                   size_t limit = std::string_view::npos) const {
     limit = std::min(limit, s_.size());
     for (size_t i = from; i + word.size() <= limit; ++i) {
-      if (AsciiIEquals(s_.substr(i, word.size()), word)) return i;
+      if (EqualsIgnoringAsciiCase(s_.substr(i, word.size()), word)) return i;
     }
     return std::string_view::npos;
   }
   size_t Find(std::string_view word) {
     size_t at = FindFrom(word, pos_);
-    if (at == std::string_view::npos) Reject(std::string(Trim(word)) + " がありません");
+    if (at == std::string_view::npos) Reject(std::string(TrimBlanks(word)) + " がありません");
     return at;
   }
   // A field name: everything up to " = ".
@@ -155,10 +149,10 @@ class Parser {
     if (At('\'')) return Quoted();
     size_t end = std::min(s_.find_first_of(ends, pos_), s_.size());
     if (endsAtWhere) end = std::min(end, FindFrom(" WHERE", pos_, end));
-    std::string_view raw = Trim(s_.substr(pos_, end - pos_));
+    std::string_view raw = TrimBlanks(s_.substr(pos_, end - pos_));
     if (raw.empty()) Reject("値がありません");
     Literal v;
-    if (AsciiIEquals(raw, "Null")) {
+    if (EqualsIgnoringAsciiCase(raw, "Null")) {
       v.type = Literal::Type::Null;
     } else if (IsDecimalNumber(raw)) {
       v.type = Literal::Type::Number;
@@ -189,8 +183,8 @@ Assignment ParseCriteria(const std::string& criteria, const std::string& dbPath)
   std::string_view s(criteria);
   size_t eq = s.find(" = ");
   if (eq == std::string_view::npos) return reject();
-  std::string_view name = Trim(s.substr(0, eq));
-  std::string_view rest = Trim(s.substr(eq + 3));
+  std::string_view name = TrimBlanks(s.substr(0, eq));
+  std::string_view rest = TrimBlanks(s.substr(eq + 3));
   if (name.empty() || rest.size() < 2 || rest.front() != '\'' || rest.back() != '\'') {
     return reject();
   }

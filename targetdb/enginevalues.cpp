@@ -22,18 +22,10 @@ constexpr size_t kMaxNameLength = 64;
 
 [[noreturn]] void Fail(Kind kind, const std::string& message) { throw DbError(kind, message); }
 
-bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlankChar(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlankChar(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // The value of a number text (blanks around it allowed); infinite when it is
 // beyond the double range.
 std::optional<double> ParseNumber(std::string_view s) {
-  s = Trim(s);
+  s = TrimBlanks(s);
   if (!IsDecimalNumber(s)) return std::nullopt;
   return DecimalValue(s);
 }
@@ -86,7 +78,7 @@ bool ParseDate(std::string_view text, std::string& iso, std::string& reason) {
       reason = "年/月/日 の形の日付ではありません";
       return false;
     }
-    parts[i] = Trim(text.substr(0, slash));
+    parts[i] = TrimBlanks(text.substr(0, slash));
     if (i < 2) text.remove_prefix(slash + 1);
   }
   if (parts[0].empty() && parts[1].empty() && parts[2].empty()) return true;

@@ -1,18 +1,12 @@
 #include "targetdb/storage.h"
 
+#include "env/text.h"
+
 namespace s2q {
 
 namespace {
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 }  // namespace
-
-bool AsciiIEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
 
 std::string AsciiUpperText(std::string_view s) {
   std::string out(s);
@@ -22,7 +16,7 @@ std::string AsciiUpperText(std::string_view s) {
 
 std::optional<size_t> TableLayout::Position(std::string_view fieldName) const {
   for (size_t i = 0; i < fields.size(); ++i) {
-    if (AsciiIEquals(fields[i].Name, fieldName)) return i;
+    if (EqualsIgnoringAsciiCase(fields[i].Name, fieldName)) return i;
   }
   return std::nullopt;
 }

@@ -49,9 +49,9 @@ struct Value {
   bool operator==(const Value&) const = default;
 };
 
-// Compares names and texts as the old engine did: A to Z without regard to
-// case, every other character exactly.
-bool AsciiIEquals(std::string_view a, std::string_view b);
+// A text with the letters a to z in upper case, every other character as it
+// is: the key under which the engine compares names (as
+// EqualsIgnoringAsciiCase of env/text.h does).
 std::string AsciiUpperText(std::string_view s);
 
 // A table as stored: its name as the file spells it and its fields in table

@@ -1,5 +1,7 @@
 #include "tests/jetreaders.h"
 
+#include "env/codepage.h"
+
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -156,23 +158,6 @@ class JsonParser {
     return v;
   }
 
-  static void Utf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
 
   std::string String() {
     ++i_;  // the opening quote
@@ -206,7 +191,7 @@ class JsonParser {
             if (lo < 0xDC00 || lo > 0xDFFF) Fail("high surrogate without its pair");
             cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
           }
-          Utf8(out, cp);
+          AppendUtf8(out, cp);
           break;
         }
         default: Fail("unknown escape");

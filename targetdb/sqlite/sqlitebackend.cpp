@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "env/errors.h"
+#include "env/text.h"
 #include "targetdb/names.h"
 
 namespace s2q {
@@ -25,14 +26,6 @@ namespace {
 constexpr size_t kMaxCachedStatements = 100;
 
 [[noreturn]] void Fail(Kind kind, const std::string& message) { throw DbError(kind, message); }
-
-bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlankChar(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlankChar(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // An identifier for SQLite's own SQL text: double-quoted, inner quotes doubled.
 std::string QuoteId(const std::string& name) {
@@ -54,7 +47,7 @@ Field FieldFromDeclared(const std::string& name, const std::string& declared) {
   std::string upper;
   for (char c : declared) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   std::string base = upper.substr(0, upper.find('('));
-  std::string_view type = Trim(base);
+  std::string_view type = TrimBlanks(base);
   Field field{name, dbText, 0};
   auto has = [&](const char* part) { return type.find(part) != std::string_view::npos; };
   if (has("INT")) {
@@ -64,10 +57,10 @@ Field FieldFromDeclared(const std::string& name, const std::string& declared) {
     size_t open = upper.find('(');
     if (open != std::string::npos) {
       int size = 0;
-      std::string_view arg = Trim(std::string_view(upper).substr(open + 1));
+      std::string_view arg = TrimBlanks(std::string_view(upper).substr(open + 1));
       auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), size);
       if (ec == std::errc() && size > 0 && size <= INT16_MAX &&
-          Trim(std::string_view(end, arg.data() + arg.size() - end)).starts_with(")")) {
+          TrimBlanks(std::string_view(end, arg.data() + arg.size() - end)).starts_with(")")) {
         field.Size = static_cast<int16_t>(size);
       }
     }
