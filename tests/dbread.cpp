@@ -1,5 +1,7 @@
 #include "tests/dbread.h"
 
+#include <gtest/gtest.h>
+
 #include <charconv>
 #include <fstream>
 
@@ -90,6 +92,17 @@ TableContents ReadTable(const fs::path& file, const std::string& table) {
   rs->Close();
   db->Close();
   return contents;
+}
+
+DbError::Kind KindOf(const std::function<void()>& action, std::string* message) {
+  try {
+    action();
+  } catch (const DbError& e) {
+    if (message) *message = e.what();
+    return e.kind();
+  }
+  ADD_FAILURE() << "no DbError raised";
+  return DbError::Kind::Other;
 }
 
 std::vector<StorageFormat> AllFormats() {

@@ -2,11 +2,13 @@
 // Reads a table back through the engine layer, whatever stores the file, so
 // that a test holds for every storage backend.
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "env/errors.h"
 #include "targetdb/storage.h"
 
 namespace s2q::test {
@@ -29,6 +31,10 @@ struct TableContents {
 // Opens the database file `file` (a native path), reads `table` and closes it.
 // Throws DbError as the engine does.
 TableContents ReadTable(const std::filesystem::path& file, const std::string& table = "ボーリング");
+
+// The kind of the DbError the action raises, with its message in `message`;
+// a test failure when it raises none.
+DbError::Kind KindOf(const std::function<void()>& action, std::string* message = nullptr);
 
 // The formats of every storage backend, for tests run once per backend.
 std::vector<StorageFormat> AllFormats();

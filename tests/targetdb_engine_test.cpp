@@ -26,16 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-DbError::Kind KindOf(const std::function<void()>& action, std::string* message = nullptr) {
-  try {
-    action();
-  } catch (const DbError& e) {
-    if (message) *message = e.what();
-    return e.kind();
-  }
-  ADD_FAILURE() << "no DbError raised";
-  return DbError::Kind::Other;
-}
+using test::KindOf;
 
 class EngineTest : public ::testing::TestWithParam<StorageFormat> {
  protected:

@@ -11,6 +11,7 @@
 #include "env/errors.h"
 #include "targetdb/dao.h"
 #include "targetdb/dbstate.h"
+#include "tests/dbread.h"
 #include "tests/support.h"
 
 namespace s2q {
@@ -71,16 +72,7 @@ class RawDb {
   sqlite3* h_ = nullptr;
 };
 
-DbError::Kind KindOf(const std::function<void()>& action, std::string* message = nullptr) {
-  try {
-    action();
-  } catch (const DbError& e) {
-    if (message) *message = e.what();
-    return e.kind();
-  }
-  ADD_FAILURE() << "no DbError raised";
-  return DbError::Kind::Other;
-}
+using test::KindOf;
 
 class DaoTest : public ::testing::Test {
  protected:
