@@ -30,6 +30,8 @@ bool CheckPath(std::string& path, Platform& platform, UserInterface& ui) {
     ui.MsgBox(kDriveMessage, MsgIcon::Information);
     return false;
   }
+  // Bytes that are no UTF-8 name no folder: the caller reports the path.
+  if (!IsValidUtf8(path)) return false;
   if (path.find('*') != std::string::npos) return false;
   if (path.find('?') != std::string::npos) return false;
 

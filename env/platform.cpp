@@ -98,6 +98,11 @@ struct Resolved {
 
 Resolved Resolve(const Platform& platform, char currentDrive, const std::string& path) {
   Resolved r{currentDrive, {}};
+  // Drive-form paths are text; bytes that are no UTF-8 would map to a native
+  // name that reads back as some other text, or as none.
+  if (!IsValidUtf8(path)) {
+    throw Error("パス " + EscapeNonAscii(path) + " に UTF-8 の文字でないバイトがあります");
+  }
   std::string rest = path;
   if (HasBadDriveName(path)) {
     throw Error("パス " + path + " のドライブ名が正しくありません (ドライブ名は A から Z の1文字と \":\" です)");

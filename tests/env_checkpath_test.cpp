@@ -85,6 +85,8 @@ TEST_F(CheckPathTest, SilentRejections) {
       {"é:\\data", "é:\\data"},      // so is a letter outside ASCII
       {"C:\\a\\\\b", "C:\\a\\\\b\\"},  // empty folder name
       {"C:\\\\", "C:\\\\"},
+      {"C:\\\xA3", "C:\\\xA3"},    // a byte that is no UTF-8
+      {"C:\xEF\xBC\xA3" "2\xA3" "2", "C:\xEF\xBC\xA3" "2\xA3" "2"},
   };
   for (const auto& [given, after] : rejected) {
     std::string p = given;

@@ -258,6 +258,11 @@ TEST(Platform, NamesNeitherUtf8NorCodePage932AreRefusedShownEscaped) {
   // A path given in raw bytes is named in messages with the bytes escaped.
   message = ErrorOf([&] { p.ChangeFolder("C:\\src\\BH-\xFF"); });
   EXPECT_NE(message.find("C:\\src\\BH-\\xFF"), std::string::npos) << message;
+
+  // Such a path names no folder: the byte A3 alone would reach an entry that
+  // reads back as the half-width "｣", so it is refused before the disk.
+  EXPECT_THROW(p.ToNative("C:\\src\\\xA3"), Error);
+  EXPECT_THROW(p.AbsoluteFolder("\xEF\xBC\xA3" "2\xA3" "2"), Error);
 }
 
 TEST(Platform, FoldersAreFoundWhateverTheCaseOfAToZUnlessTwoFit) {
