@@ -455,6 +455,35 @@ TEST(JetStorage, ADataPageWithMoreRowsThanItCanHoldIsDamage) {
   EXPECT_EQ(ReadAll(file), bytes);
 }
 
+TEST(JetStorage, ARowOffsetPastThePageRefusesNewRowsOnThatPage) {
+  TempDir dir;
+  const fs::path file = dir / "SR-DATA.MDB";
+  {
+    auto db = CreateWithTable(file);
+    db->Insert(*db->Table(kTable), BoringRow("BH-1", 1));
+    db->Close();
+  }
+  std::string bytes = ReadAll(file);
+  uint32_t dataPage = 0;
+  {
+    auto image = jet::Database::FromImage(jet::Bytes(bytes.begin(), bytes.end()));
+    const auto& pages = image->FindTable(kTable)->owned.pages;
+    ASSERT_EQ(pages.size(), 1u);
+    dataPage = *pages.begin();
+  }
+  // The page's one row claims to start beyond the page's end.
+  jet::Put16(reinterpret_cast<uint8_t*>(bytes.data()) + dataPage * 4096 + 14, 0x1F00);
+  test::WriteFile(file, bytes);
+  auto db = Reopen(file);
+  const auto table = db->Table(kTable);
+  EXPECT_TRUE(db->Rows(*table).empty());  // the row cannot be read
+  std::string message;
+  EXPECT_EQ(KindOf([&] { db->Insert(*table, BoringRow("BH-2", 2)); }, &message), DbError::Kind::Other);
+  EXPECT_NE(message.find("壊れています"), std::string::npos) << message;
+  db->Close();
+  EXPECT_EQ(ReadAll(file), bytes);
+}
+
 TEST(JetStorage, TablesItCannotKeepConsistentAreReadButNotWritten) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";

@@ -520,6 +520,15 @@ uint16_t RowCount(const uint8_t* page) {
   return n;
 }
 
+// Where the rows of a data page with `n` rows begin: the offset of its last
+// row, which must lie between the offset table and the page's end.
+size_t RowsTopOf(const uint8_t* page, uint16_t n) {
+  if (n == 0) return kPageSize;
+  const size_t top = Get16(page + kDataHeader + 2 * (n - 1)) & kOffsetMask;
+  if (top > kPageSize || top < kDataHeader + 2 * static_cast<size_t>(n)) Damaged("data page row offset");
+  return top;
+}
+
 }  // namespace
 
 std::pair<size_t, size_t> Database::RowSpan(const uint8_t* page, uint16_t row) const {
@@ -534,7 +543,7 @@ std::pair<size_t, size_t> Database::RowSpan(const uint8_t* page, uint16_t row) c
 uint16_t Database::AddRowToPage(uint32_t page, const Bytes& row, uint16_t flags) {
   const uint8_t* pg = Page(page);
   const uint16_t n = RowCount(pg);
-  const size_t top = n == 0 ? kPageSize : (Get16(pg + kDataHeader + 2 * (n - 1)) & kOffsetMask);
+  const size_t top = RowsTopOf(pg, n);
   const size_t tableEnd = kDataHeader + 2 * (n + 1);
   if (n >= kMaxRowsPerPage || top < tableEnd + row.size()) Refuse("ページに行が入りません");
   uint8_t* p = Write(page);
@@ -800,7 +809,7 @@ RowId Database::InsertRow(Table& t, const Bytes& row) {
     const uint8_t* pg = Page(page);
     if (pg[0] != kPageData || Get32(pg + 4) != t.tdefPage) return false;
     const uint16_t n = RowCount(pg);
-    const size_t top = n == 0 ? kPageSize : (Get16(pg + kDataHeader + 2 * (n - 1)) & kOffsetMask);
+    const size_t top = RowsTopOf(pg, n);
     return n < kMaxRowsPerPage && top >= kDataHeader + 2 * (n + 1) + row.size();
   };
   if (t.insertPage == 0 && !t.owned.pages.empty()) t.insertPage = *t.owned.pages.rbegin();
