@@ -484,6 +484,52 @@ TEST(JetStorage, ARowOffsetPastThePageRefusesNewRowsOnThatPage) {
   EXPECT_EQ(ReadAll(file), bytes);
 }
 
+TEST(JetStorage, AColumnPlacedBeyondTheRowIsReadButNotWritten) {
+  TempDir dir;
+  const fs::path file = dir / "SR-DATA.MDB";
+  {
+    auto db = CreateWithTable(file);
+    db->Insert(*db->Table(kTable), BoringRow("BH-1", 1));
+    db->Close();
+  }
+  std::string bytes = ReadAll(file);
+  uint32_t tdef = 0;
+  {
+    auto image = jet::Database::FromImage(jet::Bytes(bytes.begin(), bytes.end()));
+    tdef = image->FindTable(kTable)->tdefPage;
+  }
+  // The 16-bit integer column's place in the fixed part of a row, and in a
+  // second case its fixed-length flag, as a damaged definition may have them.
+  for (int damage = 0; damage < 2; ++damage) {
+    std::string damaged = bytes;
+    uint8_t* d = reinterpret_cast<uint8_t*>(damaged.data()) + tdef * 4096;
+    const size_t first = 63 + jet::Get32(d + 51) * 12;
+    int patched = 0;
+    for (size_t i = 0; i < jet::Get16(d + 45); ++i) {
+      uint8_t* column = d + first + i * 25;
+      if (column[0] != jet::kInt) continue;
+      if (damage == 0) jet::Put16(column + 21, 0xFFF0);
+      else column[15] &= static_cast<uint8_t>(~0x01);
+      ++patched;
+    }
+    ASSERT_EQ(patched, 1);
+    test::WriteFile(file, damaged);
+    auto db = Reopen(file);
+    const auto table = db->Table(kTable);
+    // Reading gives the row or tells that the file is damaged.
+    try {
+      EXPECT_EQ(db->Rows(*table).size(), 1u);
+    } catch (const DbError& e) {
+      EXPECT_NE(std::string(e.what()).find("壊れています"), std::string::npos) << e.what();
+    }
+    std::string message;
+    EXPECT_EQ(KindOf([&] { db->Insert(*table, BoringRow("BH-2", 2)); }, &message), DbError::Kind::Rejected);
+    EXPECT_NE(message.find("調査緯度（度）」の定義が壊れている"), std::string::npos) << message;
+    db->Close();
+    EXPECT_EQ(ReadAll(file), damaged);
+  }
+}
+
 TEST(JetStorage, TablesItCannotKeepConsistentAreReadButNotWritten) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";

@@ -359,21 +359,35 @@ std::unique_ptr<Table> Database::LoadTable(uint32_t tdefPage, const std::string&
     }
   }
 
-  // How new rows of this table are laid out.
-  uint16_t rowColumns = maxCols;
-  uint16_t rowVars = 0;
+  // How new rows of this table are laid out. A damaged definition may put a
+  // column anywhere: one whose place a new row cannot hold makes the table
+  // one that is read but not written.
+  size_t rowColumns = maxCols;
+  size_t rowVars = 0;
+  size_t fixedSize = 0;
+  std::string badColumn;
   for (const auto& c : t->columns) {
-    rowColumns = std::max<uint16_t>(rowColumns, static_cast<uint16_t>(c.number + 1));
+    rowColumns = std::max<size_t>(rowColumns, c.number + size_t{1});
+    const bool fixedType = c.type == kByte || c.type == kInt || c.type == kLong || c.type == kFloat ||
+                           c.type == kDouble || c.type == kDateTime;
+    bool bad = c.number == 0xFFFF;
     if (!c.Fixed()) {
-      rowVars = std::max<uint16_t>(rowVars, static_cast<uint16_t>(c.varIndex + 1));
+      rowVars = std::max<size_t>(rowVars, c.varIndex + size_t{1});
+      bad = bad || fixedType || numVar == 0 || c.varIndex == 0xFFFF;
     } else if (c.type != kBool) {
-      t->fixedSize = std::max<uint16_t>(t->fixedSize, static_cast<uint16_t>(c.fixedOffset + FixedLength(c.type)));
+      const size_t end = c.fixedOffset + FixedLength(c.type);
+      fixedSize = std::max(fixedSize, end);
+      bad = bad || c.type == kText || end > kPageSize;
     }
+    if (bad && badColumn.empty()) badColumn = c.name;
   }
-  t->rowColumns = rowColumns;
-  t->rowVars = numVar == 0 ? 0 : rowVars;
+  t->rowColumns = static_cast<uint16_t>(std::min<size_t>(rowColumns, 0xFFFF));
+  t->rowVars = numVar == 0 ? 0 : static_cast<uint16_t>(rowVars);
+  t->fixedSize = static_cast<uint16_t>(std::min<size_t>(fixedSize, kPageSize));
 
-  if (!t->indexes.empty()) {
+  if (!badColumn.empty()) {
+    t->unwritable = "フィールド「" + badColumn + "」の定義が壊れているため";
+  } else if (!t->indexes.empty()) {
     t->unwritable = "索引があり、その一貫性を保てないため";
   }
   for (const auto& c : t->columns) {
