@@ -230,20 +230,38 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
-std::string EscapeInvalidUtf8(std::string_view text) {
+namespace {
+
+// The text with each byte that is not part of a well-formed UTF-8 sequence
+// given to `invalid`, which appends what stands for it.
+template <typename Invalid>
+std::string MendUtf8(std::string_view text, Invalid invalid) {
   std::string out;
+  out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const size_t length = Utf8CharLength(text, i);
     if (StartsValidCharacter(text, i)) {
       out.append(text.substr(i, length));
     } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(text[i]));
-      out += buf;
+      invalid(out, static_cast<unsigned char>(text[i]));
     }
     i += length;
   }
   return out;
+}
+
+}  // namespace
+
+std::string EscapeInvalidUtf8(std::string_view text) {
+  return MendUtf8(text, [](std::string& out, unsigned char byte) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\x%02X", byte);
+    out += buf;
+  });
+}
+
+std::string ReplaceInvalidUtf8(std::string_view text) {
+  return MendUtf8(text, [](std::string& out, unsigned char) { out += "\xEF\xBF\xBD"; });
 }
 
 std::string EscapeNonAscii(std::string_view bytes) {

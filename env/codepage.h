@@ -29,6 +29,9 @@ bool IsValidUtf8(std::string_view text);
 // The text with every byte that is not part of a well-formed UTF-8 sequence
 // written as "\xNN": a text that can always be shown.
 std::string EscapeInvalidUtf8(std::string_view text);
+// The text with every byte that is not part of a well-formed UTF-8 sequence
+// replaced by U+FFFD.
+std::string ReplaceInvalidUtf8(std::string_view text);
 
 // The bytes with every byte outside ASCII written as "\xNN": how a name is
 // shown whose bytes are no text.

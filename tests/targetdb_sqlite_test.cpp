@@ -138,6 +138,31 @@ TEST_F(DaoTest, ForeignTablesAreReadBySqliteTypeRules) {
                                      "t:長い文字列|i:1"});
 }
 
+TEST_F(DaoTest, ForeignValuesReadBackAsValidTextAndDates) {
+  {
+    RawDb raw(Native("f.db"));
+    raw.Exec("CREATE TABLE T (a TEXT, e DATE)");
+    // Bytes that are not UTF-8 in a text, and dates in forms of other tools.
+    raw.Exec("INSERT INTO T VALUES (CAST(X'41FF42E38182E381' AS TEXT), 'tomorrow')");
+    raw.Exec("INSERT INTO T VALUES ('ok', '2001-02-03')");
+    raw.Exec("INSERT INTO T VALUES (CAST(X'EDA080C0AF' AS TEXT), 5)");
+    raw.Exec("INSERT INTO T VALUES ('t', '2001-02-03 04:05:06')");
+  }
+  auto db = Ws().OpenDatabase("C:\\f.db");
+  auto rs = db->OpenRecordset("T", dbOpenSnapshot);
+  const auto rows = rs->GetRows();
+  ASSERT_EQ(rows.size(), 4u);
+  // Each byte that does not start a UTF-8 character reads as U+FFFD; a
+  // character cut at the end of the text too.
+  EXPECT_EQ(rows[0][0], Value::Text("A\uFFFDBあ\uFFFD\uFFFD"));
+  EXPECT_EQ(rows[0][1], Value::Text("tomorrow"));
+  EXPECT_EQ(rows[1][1], Value::Date("2001-02-03"));
+  // A surrogate and an overlong form are not UTF-8 either.
+  EXPECT_EQ(rows[2][0], Value::Text("\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"));
+  EXPECT_EQ(rows[2][1], Value::Text("5"));
+  EXPECT_EQ(rows[3][1], Value::Date("2001-02-03 04:05:06"));
+}
+
 TEST_F(DaoTest, LookupWorksOnATableWithoutTheIndex) {
   {
     RawDb raw(Native("f.db"));

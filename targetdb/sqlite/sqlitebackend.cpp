@@ -11,6 +11,7 @@
 #include <map>
 #include <string_view>
 
+#include "env/codepage.h"
 #include "env/errors.h"
 #include "env/text.h"
 #include "targetdb/names.h"
@@ -35,6 +36,28 @@ std::string QuoteId(const std::string& name) {
     if (c == '"') out += '"';
   }
   return out + "\"";
+}
+
+// A text column as UTF-8. A file made by another program may hold any bytes
+// in a text; each byte that does not start a well-formed UTF-8 character
+// reads as U+FFFD, so that no invalid text goes further into the program.
+std::string ColumnText(sqlite3_stmt* stmt, int column) {
+  const unsigned char* t = sqlite3_column_text(stmt, column);
+  if (!t) return {};
+  return ReplaceInvalidUtf8(std::string_view(reinterpret_cast<const char*>(t),
+                                             static_cast<size_t>(sqlite3_column_bytes(stmt, column))));
+}
+
+// Whether a text is a date as the engine keeps it: "YYYY-MM-DD", with
+// " HH:MM:SS" when it has a time of day.
+bool IsStoredDate(std::string_view t) {
+  static constexpr std::string_view kForm = "0000-00-00 00:00:00";
+  if (t.size() != 10 && t.size() != kForm.size()) return false;
+  for (size_t i = 0; i < t.size(); ++i) {
+    const bool digit = t[i] >= '0' && t[i] <= '9';
+    if (kForm[i] == '0' ? !digit : t[i] != kForm[i]) return false;
+  }
+  return true;
 }
 
 // The field of a column from its declared type. Our own tables use TEXT(n),
@@ -184,7 +207,7 @@ class Connection {
       int rc = sqlite3_step(find);
       if (rc == SQLITE_DONE) return nullptr;
       if (rc != SQLITE_ROW) Raise(rc, "テーブル「" + name + "」の検索");
-      layout->name = reinterpret_cast<const char*>(sqlite3_column_text(find, 0));
+      layout->name = ColumnText(find, 0);
     }
     sqlite3_stmt* info = Statement(
         "columns", [] { return "SELECT name, type FROM pragma_table_info(?1)"; }, "テーブルの検索");
@@ -193,11 +216,7 @@ class Connection {
                       SQLITE_TRANSIENT);
     int rc;
     while ((rc = sqlite3_step(info)) == SQLITE_ROW) {
-      auto text = [&](int column) {
-        const unsigned char* t = sqlite3_column_text(info, column);
-        return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
-      };
-      layout->fields.push_back(FieldFromDeclared(text(0), text(1)));
+      layout->fields.push_back(FieldFromDeclared(ColumnText(info, 0), ColumnText(info, 1)));
     }
     if (rc != SQLITE_DONE) Raise(rc, "テーブル「" + name + "」のフィールドの読み込み");
     tables_[name] = layout;
@@ -261,13 +280,7 @@ std::shared_ptr<Connection> Connect(const std::string& path, const fs::path& nat
 Value ColumnValue(sqlite3_stmt* stmt, int column, const Field& field) {
   int type = sqlite3_column_type(stmt, column);
   if (type == SQLITE_NULL) return Value::Null();
-  // By its length: a text may hold NUL characters.
-  auto text = [&] {
-    const unsigned char* t = sqlite3_column_text(stmt, column);
-    if (!t) return std::string();
-    return std::string(reinterpret_cast<const char*>(t),
-                       static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
-  };
+  auto text = [&] { return ColumnText(stmt, column); };
   switch (field.Type) {
     case dbInteger:
     case dbLong:
@@ -279,7 +292,13 @@ Value ColumnValue(sqlite3_stmt* stmt, int column, const Field& field) {
         return Value::Real(sqlite3_column_double(stmt, column));
       }
       break;
-    case dbDate: return Value::Date(text());
+    case dbDate: {
+      // A date this engine wrote; anything else another program put there
+      // reads back as the text it is.
+      std::string t = text();
+      if (IsStoredDate(t)) return Value::Date(std::move(t));
+      return Value::Text(std::move(t));
+    }
     default: break;
   }
   return Value::Text(text());
