@@ -191,6 +191,27 @@ TEST_F(DaoTest, ADatabaseHeldByAnotherProgramIsReportedAsLocked) {
   EXPECT_EQ(other.Rows("SELECT * FROM T"), std::vector<std::string>{"t:x"});
 }
 
+TEST_F(DaoTest, ADamagedFileIsRefusedBeforeAnythingIsWritten) {
+  {
+    RawDb raw(Native("d.db"));
+    raw.Exec("PRAGMA page_size=4096; CREATE TABLE T (K TEXT(8));");
+    for (int i = 0; i < 20; ++i) raw.Exec("INSERT INTO T VALUES ('k" + std::to_string(i) + "')");
+  }
+  // The table's one page (page 2) with its first cell pointer cleared: SQLite
+  // itself still reads the table, and would write into it.
+  std::string bytes = test::ReadFile(Native("d.db"));
+  ASSERT_EQ(static_cast<unsigned char>(bytes[4096]), 0x0D);
+  bytes[4096 + 8] = bytes[4096 + 9] = 0;
+  test::WriteFile(Native("d.db"), bytes);
+  EXPECT_EQ(RawDb(Native("d.db")).Rows("SELECT count(*) FROM T"), std::vector<std::string>{"i:20"});
+
+  std::string message;
+  EXPECT_EQ(KindOf([&] { Ws().OpenDatabase("C:\\d.db"); }, &message), DbError::Kind::NotADatabase);
+  EXPECT_NE(message.find("「C:\\d.db」"), std::string::npos) << message;
+  EXPECT_NE(message.find("壊れています"), std::string::npos) << message;
+  EXPECT_EQ(test::ReadFile(Native("d.db")), bytes);
+}
+
 TEST_F(DaoTest, AReadOnlyDatabaseIsReportedAsSuch) {
   if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
   Make({{"A", dbText, 10}}, "r.db")->Close();

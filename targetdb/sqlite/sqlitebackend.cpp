@@ -480,6 +480,14 @@ class Sqlite final : public StorageBackend {
     // Reading the schema tells a damaged file; taking the write lock once
     // tells a database that another program holds or that cannot be written.
     conn->QueryText("SELECT count(*) FROM sqlite_schema", "オープン");
+    // SQLite reads and even writes a damaged file without noticing, and a
+    // write can leave rows that were readable before unreadable: a file that
+    // fails the integrity check is refused before anything is changed.
+    const std::string check = conn->QueryText("PRAGMA integrity_check(1)", "オープン");
+    if (check != "ok") {
+      Fail(Kind::NotADatabase, "「" + path + "」はデータベースとして読めません: 壊れています（" +
+                                   ReplaceInvalidUtf8(check) + "）");
+    }
     conn->Exec("BEGIN IMMEDIATE", "オープン");
     conn->Exec("ROLLBACK", "オープン");
     return std::make_unique<SqliteStorage>(std::move(conn), false);
