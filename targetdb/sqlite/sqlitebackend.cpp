@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -483,8 +484,12 @@ class Sqlite final : public StorageBackend {
     // SQLite reads and even writes a damaged file without noticing, and a
     // write can leave rows that were readable before unreadable: a file that
     // fails the integrity check is refused before anything is changed.
-    const std::string check = conn->QueryText("PRAGMA integrity_check(1)", "オープン");
+    std::string check = conn->QueryText("PRAGMA integrity_check(1)", "オープン");
     if (check != "ok") {
+      // SQLite's finding, on one line without its heading.
+      static constexpr std::string_view kHeading = "*** in database main ***\n";
+      if (check.starts_with(kHeading)) check.erase(0, kHeading.size());
+      std::replace(check.begin(), check.end(), '\n', ' ');
       Fail(Kind::NotADatabase, "「" + path + "」はデータベースとして読めません: 壊れています（" +
                                    ReplaceInvalidUtf8(check) + "）");
     }
