@@ -43,12 +43,14 @@ void RemoveScratch() {
 }  // namespace
 
 const fs::path& ScratchRoot() {
-  static const fs::path root = [] {
-    fs::path p = MakeScratch();
+  // Never destroyed: the exit handler that removes the folder runs after
+  // the destructors of statics made before it was registered.
+  static const fs::path* root = [] {
+    auto* p = new fs::path(MakeScratch());
     std::atexit(RemoveScratch);
     return p;
   }();
-  return root;
+  return *root;
 }
 
 PlatformFacts ScratchFacts() {
