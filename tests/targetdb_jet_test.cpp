@@ -428,15 +428,18 @@ TEST(JetStorage, RefusesFilesItCannotOpenAndLeavesThemUntouched) {
   EXPECT_EQ(ReadAll(file), bytes);
 }
 
+// A file holding the boring table with one row, BH-1: what the damage tests
+// below damage.
+void MakeOneRowFile(const fs::path& file) {
+  auto db = CreateWithTable(file);
+  db->Insert(*db->Table(kTable), BoringRow("BH-1", 1));
+  db->Close();
+}
+
 TEST(JetStorage, ADataPageWithMoreRowsThanItCanHoldIsDamage) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";
-  {
-    auto db = CreateWithTable(file);
-    auto table = db->Table(kTable);
-    db->Insert(*table, BoringRow("BH-1", 1));
-    db->Close();
-  }
+  MakeOneRowFile(file);
   // The row count of the table's data page, beyond what the page holds.
   auto image = Load(file);
   const uint32_t page = *image->FindTable(kTable)->owned.pages.begin();
@@ -458,19 +461,12 @@ TEST(JetStorage, ADataPageWithMoreRowsThanItCanHoldIsDamage) {
 TEST(JetStorage, ARowOffsetPastThePageRefusesNewRowsOnThatPage) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";
-  {
-    auto db = CreateWithTable(file);
-    db->Insert(*db->Table(kTable), BoringRow("BH-1", 1));
-    db->Close();
-  }
+  MakeOneRowFile(file);
+  auto image = Load(file);
+  const auto& pages = image->FindTable(kTable)->owned.pages;
+  ASSERT_EQ(pages.size(), 1u);
+  const uint32_t dataPage = *pages.begin();
   std::string bytes = ReadAll(file);
-  uint32_t dataPage = 0;
-  {
-    auto image = jet::Database::FromImage(jet::Bytes(bytes.begin(), bytes.end()));
-    const auto& pages = image->FindTable(kTable)->owned.pages;
-    ASSERT_EQ(pages.size(), 1u);
-    dataPage = *pages.begin();
-  }
   // The page's one row claims to start beyond the page's end.
   jet::Put16(reinterpret_cast<uint8_t*>(bytes.data()) + dataPage * 4096 + 14, 0x1F00);
   test::WriteFile(file, bytes);
@@ -487,17 +483,9 @@ TEST(JetStorage, ARowOffsetPastThePageRefusesNewRowsOnThatPage) {
 TEST(JetStorage, AColumnPlacedBeyondTheRowIsReadButNotWritten) {
   TempDir dir;
   const fs::path file = dir / "SR-DATA.MDB";
-  {
-    auto db = CreateWithTable(file);
-    db->Insert(*db->Table(kTable), BoringRow("BH-1", 1));
-    db->Close();
-  }
-  std::string bytes = ReadAll(file);
-  uint32_t tdef = 0;
-  {
-    auto image = jet::Database::FromImage(jet::Bytes(bytes.begin(), bytes.end()));
-    tdef = image->FindTable(kTable)->tdefPage;
-  }
+  MakeOneRowFile(file);
+  const uint32_t tdef = Load(file)->FindTable(kTable)->tdefPage;
+  const std::string bytes = ReadAll(file);
   // The 16-bit integer column's place in the fixed part of a row, and in a
   // second case its fixed-length flag, as a damaged definition may have them.
   for (int damage = 0; damage < 2; ++damage) {
