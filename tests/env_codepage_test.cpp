@@ -2,22 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "env/errors.h"
+#include "tests/support.h"
 
 namespace s2q {
 namespace {
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  ADD_FAILURE() << "no Error raised";
-  return {};
-}
+using test::ErrorOf;
 
 TEST(CodePage, DecodesHalfWidthKatakanaAndNecSpecials) {
   // "ｱｲｳ" half-width, "①" and "㈱" from the NEC rows, "表" whose second byte is

@@ -28,17 +28,7 @@ size_t EntriesIn(const fs::path& folder) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
-// The message of the Error that `f` raises, or a failure when it raises none.
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  ADD_FAILURE() << "no Error raised";
-  return {};
-}
+using test::ErrorOf;
 
 bool IsThere(const fs::path& p) {
   std::error_code ec;

@@ -19,16 +19,7 @@ using test::FactsOn;
 using test::TempDir;
 using test::WriteFile;
 
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  ADD_FAILURE() << "no Error raised";
-  return {};
-}
+using test::ErrorOf;
 
 // Restores an environment variable when it goes out of scope.
 class EnvGuard {

@@ -1,11 +1,14 @@
 #include "tests/support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <random>
 #include <stdexcept>
 
 #include "env/codepage.h"
+#include "env/errors.h"
 
 namespace s2q::test {
 
@@ -60,6 +63,16 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no Error raised";
+  return {};
 }
 
 std::string ReadFile(const fs::path& path) {

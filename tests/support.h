@@ -1,7 +1,9 @@
 #pragma once
 // Shared helpers of the tests: temporary folders, platforms built on them, a
-// user interface that records what it is asked to show.
+// user interface that records what it is asked to show, the message of a
+// raised Error.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,9 @@ std::vector<std::string> BackupsIn(const std::filesystem::path& folder);
 std::string ReadFile(const std::filesystem::path& path);
 // Writes UTF-8 text as code page 932 bytes.
 void WriteCp932(const std::filesystem::path& path, const std::string& utf8);
+// The message of the Error that `action` raises, or a test failure and ""
+// when it raises none.
+std::string ErrorOf(const std::function<void()>& action);
 
 struct RecordedBox {
   std::string text;

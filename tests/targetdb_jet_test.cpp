@@ -16,6 +16,7 @@
 #include "targetdb/jet/jetbackend.h"
 #include "targetdb/jet/jetdb.h"
 #include "targetdb/jet/jetformat.h"
+#include "tests/dbread.h"
 #include "tests/support.h"
 
 namespace s2q {
@@ -92,16 +93,7 @@ std::string JetCheck() {
 
 std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
 
-DbError::Kind KindOf(const std::function<void()>& f, std::string* message = nullptr) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    if (message) *message = e.what();
-    return e.kind();
-  }
-  ADD_FAILURE() << "no DbError";
-  return DbError::Kind::Other;
-}
+using test::KindOf;
 
 // The in-memory database of a file, to look at its pages.
 std::unique_ptr<jet::Database> Load(const fs::path& file) {

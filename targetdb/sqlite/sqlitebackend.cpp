@@ -281,7 +281,6 @@ std::shared_ptr<Connection> Connect(const std::string& path, const fs::path& nat
 Value ColumnValue(sqlite3_stmt* stmt, int column, const Field& field) {
   int type = sqlite3_column_type(stmt, column);
   if (type == SQLITE_NULL) return Value::Null();
-  auto text = [&] { return ColumnText(stmt, column); };
   switch (field.Type) {
     case dbInteger:
     case dbLong:
@@ -296,13 +295,13 @@ Value ColumnValue(sqlite3_stmt* stmt, int column, const Field& field) {
     case dbDate: {
       // A date this engine wrote; anything else another program put there
       // reads back as the text it is.
-      std::string t = text();
+      std::string t = ColumnText(stmt, column);
       if (IsStoredDate(t)) return Value::Date(std::move(t));
       return Value::Text(std::move(t));
     }
     default: break;
   }
-  return Value::Text(text());
+  return Value::Text(ColumnText(stmt, column));
 }
 
 class SqliteStorage : public Storage {

@@ -12,19 +12,12 @@
 #include "env/errors.h"
 #include "env/platform.h"
 #include "env/text.h"
-#include "env/ui.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 namespace {
 
 using namespace s2q;
-
-class CountingUi : public UserInterface {
- public:
-  void MsgBox(const std::string&, MsgIcon, const std::string&) override { ++boxes; }
-  void SetHourglass(bool) override {}
-  int boxes = 0;
-};
+using fuzz::CountingUi;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 

@@ -1,13 +1,15 @@
 #pragma once
 // Shared pieces of the fuzz targets: a property check that aborts (so that
 // libFuzzer and the corpus runner both report it), a scratch folder that lives
-// as long as the process, and a platform whose drives are folders inside it.
+// as long as the process, a platform whose drives are folders inside it, and a
+// user interface that counts its message boxes.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "env/platform.h"
+#include "env/ui.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -27,5 +29,13 @@ const std::filesystem::path& ScratchRoot();
 PlatformFacts ScratchFacts();
 
 void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
+
+// A user interface that shows nothing and counts the message boxes asked for.
+class CountingUi : public UserInterface {
+ public:
+  void MsgBox(const std::string&, MsgIcon, const std::string&) override { ++boxes; }
+  void SetHourglass(bool) override {}
+  int boxes = 0;
+};
 
 }  // namespace s2q::fuzz

@@ -16,20 +16,12 @@
 #include "env/patdat.h"
 #include "env/platform.h"
 #include "env/seqfile.h"
-#include "env/ui.h"
 #include "targetdb/titledb.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 namespace {
 
 using namespace s2q;
-
-class SilentUi : public UserInterface {
- public:
-  void MsgBox(const std::string&, MsgIcon, const std::string&) override { ++boxes; }
-  void SetHourglass(bool) override {}
-  int boxes = 0;
-};
 
 Platform& ScratchPlatform() {
   static Platform platform(fuzz::ScratchFacts());
@@ -126,7 +118,7 @@ void Settings(const std::string& bytes, bool readable) {
 void Catalogue(const std::string& bytes) {
   Platform& platform = ScratchPlatform();
   fuzz::WriteBytes(fuzz::ScratchRoot() / "C" / "prog" / kTitleDbFileName, bytes);
-  SilentUi ui;
+  fuzz::CountingUi ui;
   TitleSelection selection;
   std::string folder = "unchanged";
   int16_t count = 0;

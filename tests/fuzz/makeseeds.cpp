@@ -11,7 +11,6 @@
 #include <string>
 
 #include "env/codepage.h"
-#include "env/ui.h"
 #include "targetdb/boringdb.h"
 #include "targetdb/dao.h"
 #include "targetdb/titledb.h"
@@ -150,10 +149,7 @@ int main(int argc, char** argv) {
       {
         const fs::path prog = fuzz::ScratchRoot() / "C" / "prog";
         fuzz::WriteBytes(prog / kTitleDbFileName, catalogue);
-        class NoUi : public UserInterface {
-          void MsgBox(const std::string&, MsgIcon, const std::string&) override {}
-          void SetHourglass(bool) override {}
-        } ui;
+        fuzz::CountingUi ui;
         std::string dest;
         selection.count = ReadTitleDb(selection, dest, platform, ui);
         SetDefaultSelection(selection);

@@ -34,15 +34,9 @@ namespace fs = std::filesystem;
 
 const char kHole[] = "C:\\holes\\BH'1\\";
 
-class SilentUi : public UserInterface {
- public:
-  void MsgBox(const std::string&, MsgIcon, const std::string&) override {}
-  void SetHourglass(bool) override {}
-};
-
 struct Setup {
   Platform platform{fuzz::ScratchFacts()};
-  SilentUi ui;
+  fuzz::CountingUi ui;
   // One application state per backend, each with its open database holding
   // the one row of kHole.
   std::unique_ptr<AppState> apps[2];
