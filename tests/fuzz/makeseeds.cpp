@@ -57,12 +57,12 @@ int main(int argc, char** argv) {
   const std::string hole5 = ExampleFileBytes(MakeExampleHole(5).titl01);
   // Characters code page 932 holds twice, half-width kana and the control
   // codes ICU's table rotates.
-  const std::string special =
+  const std::string oddCodes =
       EncodeCp932("①Ⅰⅰ≒∵￢ｱｲｳ\x1A\x1C\x7F 表\r\n", "seed");
 
   Seed("codepage", "hole0", hole0);
   Seed("codepage", "catalogue", catalogue);
-  Seed("codepage", "special", special);
+  Seed("codepage", "odd-codes", oddCodes);
 
   Seed("itemfile", "title-hole0", Kind(0, hole0));
   Seed("itemfile", "title-hole0-titl02", Kind(0, hole0b));
