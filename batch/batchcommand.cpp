@@ -311,6 +311,12 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
     if (o.format) app.db.createFormat = BackendNamed(*o.format)->Format();
     result = CreateOrReplaceDatabase(app, o.format.has_value());
   } catch (const std::exception& e) {
+    // A database in use is refused before any work, as a check refuses.
+    const auto* db = dynamic_cast<const DbError*>(&e);
+    if (db && db->kind() == DbError::Kind::Locked) {
+      app.ui.MsgBox(e.what(), MsgIcon::Exclamation);
+      return kExitRefused;
+    }
     app.ui.MsgBox(std::string("データベースの作成に失敗しました。") + e.what(),
                   MsgIcon::Exclamation);
     return kExitFailed;

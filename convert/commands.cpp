@@ -149,10 +149,15 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
 
   app.ui.SetHourglass(true);
   const char* failure = "データベースの確認に失敗しました。";
+  // Held from the reading of the fields to the last hole, so that no other
+  // run changes the database in between; released after any close below.
+  std::optional<DatabaseHold> hold;
   try {
     if (IsDatabaseMissing(app.DestFolder, kDatabaseFileName, app.platform)) {
       result.outcome = ExecuteOutcome::DatabaseMissing;
     } else {
+      std::string folder = app.DestFolder;
+      hold.emplace(app.db, JoinPath(folder, kDatabaseFileName));
       view.SetMessageLine(kConverting);
       app.MessageShown = 1;
       failure = "データベースのフィールドの確認に失敗しました。";
@@ -174,10 +179,15 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
     }
   } catch (const std::exception& e) {
     { SlotCloser closer(app.db); }  // a database left open by the failure is closed
+    hold.reset();
     app.ui.SetHourglass(false);
     view.SetMessageLine("");
-    app.ui.MsgBox(std::string(failure) + e.what(), MsgIcon::Exclamation);
-    result.outcome = ExecuteOutcome::Failed;
+    // A database in use is a refusal before any work: its message says what
+    // to do.
+    const auto* db = dynamic_cast<const DbError*>(&e);
+    const bool inUse = db && db->kind() == DbError::Kind::Locked;
+    app.ui.MsgBox(inUse ? std::string(e.what()) : std::string(failure) + e.what(), MsgIcon::Exclamation);
+    result.outcome = inUse ? ExecuteOutcome::Refused : ExecuteOutcome::Failed;
     return result;
   }
   if (result.outcome == ExecuteOutcome::DatabaseMissing) {
@@ -205,6 +215,8 @@ void PrepareSelectionForDialog(AppState& app) {
 CreateResult CreateOrReplaceDatabase(AppState& app, bool replaceOtherFormat) {
   CreateResult result;
   CheckTitleDbCanHold(app.DestFolder, app.platform);
+  std::string folder = app.DestFolder;
+  DatabaseHold hold(app.db, JoinPath(folder, kDatabaseFileName));
   if (!IsDatabaseMissing(app.DestFolder, kDatabaseFileName, app.platform)) {
     const bool otherFormat =
         replaceOtherFormat && app.db.Engine().Workspaces(0).FormatOf(JoinPath(

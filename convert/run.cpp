@@ -108,6 +108,7 @@ RunResult ConvertHoles(AppState& app, const HoleList& holes,
                        const std::function<std::string()>& sourceText) {
   std::string folder = app.DestFolder;
   const std::string databasePath = JoinPath(folder, kDatabaseFileName);
+  DatabaseHold hold(app.db, databasePath);  // released after the close below
   SlotCloser closer(app.db);
   app.db.BoringDb = app.db.Engine().Workspaces(0).OpenDatabase(databasePath);
 

@@ -202,6 +202,7 @@ void MoveIntoPlace(const fs::path& tempNative, const fs::path& native, const std
 void CreateBoringDatabase(std::string& folder, const std::string& fileName,
                           const TitleSelection& selection, DbState& db) {
   const std::string path = JoinPath(folder, fileName);
+  DatabaseHold hold(db, path);
   const std::vector<Field> layout = BoringTableLayout(selection);
   const fs::path native = db.platform().ToNative(path);
   if (Exists(native)) {
@@ -213,6 +214,7 @@ void CreateBoringDatabase(std::string& folder, const std::string& fileName,
 std::string ReplaceBoringDatabase(std::string& folder, const std::string& fileName,
                                   const TitleSelection& selection, DbState& db) {
   const std::string path = JoinPath(folder, fileName);
+  DatabaseHold hold(db, path);
   const std::vector<Field> layout = BoringTableLayout(selection);
   const fs::path native = db.platform().ToNative(path);
   const fs::path tempNative = BuildUnderTemporaryName(folder, path, native, layout, db);

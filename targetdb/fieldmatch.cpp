@@ -14,6 +14,7 @@ namespace {
 std::vector<std::string> InnerFieldNames(std::string& folder, const std::string& fileName,
                                          DbState& db) {
   const std::string path = JoinPath(folder, fileName);
+  DatabaseHold hold(db, path);
   SlotCloser closer(db);
   db.BoringDb = db.Engine().Workspaces(0).OpenDatabase(path);
   std::unique_ptr<Recordset> rs = db.BoringDb->OpenRecordset(kBoringTable, dbOpenSnapshot);

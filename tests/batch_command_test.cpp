@@ -1,6 +1,8 @@
 // The batch command on a platform of temporary folders: its refusals (exit
 // 1), its failures (exit 2), and conversion and creation (exit 0).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 #include "batch/batchcommand.h"
 #include "tools/exampledata/exampledata.h"
 #include "env/codepage.h"
+#include "env/filelock.h"
 #include "tests/dbread.h"
 #include "tests/support.h"
 
@@ -363,6 +366,83 @@ TEST_F(BatchTest, CreateMakesAJetFileUnlessAnotherFormatIsAsked) {
   r = Run({"create", "--dest", "C:\\map", "--format", "sqlite"});
   EXPECT_NE(r.out.find("変更していません"), std::string::npos) << r.out;
 }
+
+TEST_F(BatchTest, ADatabaseInUseIsRefusedBeforeAnyWork) {
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  const std::string before = test::ReadFile(Database());
+  LockAttempt other = LockDatabase(Database(), 0);  // as another instance holds it
+  ASSERT_EQ(other.outcome, LockAttempt::Outcome::Taken);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"},
+        std::vector<std::string>{"create", "--dest", "C:\\map", "--field", "事業名"}}) {
+    Outcome r = Run(args);
+    EXPECT_EQ(r.status, kExitRefused) << args[0];
+    EXPECT_NE(r.err.find("「C:\\map\\SR-DATA.MDB」は他のプログラムが使用中です"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(test::ReadFile(Database()), before);
+  other.lock.reset();
+  EXPECT_EQ(Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"}).status, kExitOk);
+}
+
+class BatchRunsAtOnce : public BatchTest, public ::testing::WithParamInterface<const char*> {};
+
+// Two runs with holes of their own, started together into one database, time
+// after time: each converts all its holes or is refused as in use before it
+// writes any, and the table holds exactly the holes of the runs that said
+// they converted.
+TEST_P(BatchRunsAtOnce, NeverLoseHoles) {
+  constexpr int kHoles = 150;
+  const std::string sources[2] = {"C:\\a", "C:\\b"};
+  WriteExampleHoles(C() / "a", kHoles, 1);
+  WriteExampleHoles(C() / "b", kHoles, 2);
+  for (int round = 0; round < 4; ++round) {
+    fs::remove(Database());
+    ASSERT_EQ(Run({"create", "--dest", "C:\\map", "--format", GetParam()}).status, kExitOk);
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+      children[k] = ::fork();
+      ASSERT_GE(children[k], 0);
+      if (children[k] == 0) {
+        char c;
+        if (::read(go[0], &c, 1) != 1) ::_exit(9);
+        Outcome r = Run({"convert", "--dest", "C:\\map", "--source", sources[k], "--all"});
+        test::WriteFile(tmp_ / ("out" + std::to_string(k)), r.out + r.err);
+        ::_exit(r.status);
+      }
+    }
+    ASSERT_EQ(::write(go[1], "xx", 2), 2);
+    std::vector<std::string> expected;
+    int succeeded = 0;
+    for (int k = 0; k < 2; ++k) {
+      int status = 0;
+      ::waitpid(children[k], &status, 0);
+      ASSERT_TRUE(WIFEXITED(status));
+      const std::string said = test::ReadFile(tmp_ / ("out" + std::to_string(k)));
+      if (WEXITSTATUS(status) == kExitOk) {
+        ++succeeded;
+        EXPECT_NE(said.find("新規 " + std::to_string(kHoles) + " 孔"), std::string::npos) << said;
+        for (int h = 1; h <= kHoles; ++h) {
+          char name[16];
+          std::snprintf(name, sizeof name, "BH-%04d", h);
+          expected.push_back(sources[k] + "\\" + name + "\\");
+        }
+      } else {
+        EXPECT_EQ(WEXITSTATUS(status), kExitRefused) << said;
+        EXPECT_NE(said.find("使用中"), std::string::npos) << said;
+      }
+    }
+    ::close(go[0]);
+    ::close(go[1]);
+    EXPECT_GE(succeeded, 1);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(SourcePaths(), expected) << "round " << round;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, BatchRunsAtOnce, ::testing::Values("jet", "sqlite"));
 
 }  // namespace
 }  // namespace s2q

@@ -433,7 +433,10 @@ class JetBackendImpl : public StorageBackend {
     if (!fs::is_regular_file(native, ec)) Fail(Kind::Other, "データベース「" + path + "」が見つかりません");
     if (auto lock = LockFileOf(native)) {
       Fail(Kind::Locked, "データベース「" + path + "」は他のプログラムが使用中です（ロックファイル「" +
-                             lock->filename().string() + "」があります）");
+                             lock->filename().string() +
+                             "」があります）。Ｑｕａｒｎｉｘを閉じてから、もう一度実行してください。"
+                             "Ｑｕａｒｎｉｘが動いていないときは、終了したプログラムが残したファイルです: "
+                             "どのプログラムもデータベースを使っていないことを確かめてから削除してください");
     }
     jet::Bytes image;
     {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "env/filelock.h"
 #include "tests/dbread.h"
 #include "tests/gui/fixture.h"
 
@@ -207,6 +208,31 @@ TEST_F(Execute, FailedRunIsToldAndTheWindowGoesOn) {
   EXPECT_TRUE(w.ui.boxes.empty());
   EXPECT_EQ(w.MessageLine(), kConverted);
   EXPECT_EQ(BoringRows(w.dir / "C/out/SR-DATA.MDB").size(), 2u);
+}
+
+TEST_F(Execute, ADatabaseInUseIsRefusedAndTheWindowGoesOn) {
+  w.form->Text1->setText("C:\\out");
+  CreateDatabaseThroughDialog();
+  const fs::path db = w.dir / "C/out/SR-DATA.MDB";
+  LockAttempt other = LockDatabase(db, 0);  // as the batch command holds it
+  ASSERT_EQ(other.outcome, LockAttempt::Outcome::Taken);
+  w.ui.hourglass.clear();
+  w.form->List1->item(0)->setSelected(true);
+  Press();
+  ASSERT_EQ(w.ui.boxes.size(), 1u);
+  EXPECT_EQ(w.ui.boxes[0].icon, MsgIcon::Exclamation);
+  EXPECT_NE(w.ui.boxes[0].text.find("「C:\\out\\SR-DATA.MDB」は他のプログラムが使用中です"), std::string::npos)
+      << w.ui.boxes[0].text;
+  EXPECT_EQ(w.MessageLine(), "");
+  EXPECT_EQ(w.ui.hourglass, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(BoringRows(db).empty());
+
+  other.lock.reset();
+  w.ui.boxes.clear();
+  Press();
+  EXPECT_TRUE(w.ui.boxes.empty());
+  EXPECT_EQ(w.MessageLine(), kConverted);
+  EXPECT_EQ(BoringRows(db).size(), 1u);
 }
 
 }  // namespace
