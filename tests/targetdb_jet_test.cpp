@@ -186,6 +186,7 @@ TEST(JetStorage, CreatedTableReadsBackWithItsFieldsAndRows) {
     db->Close();
   }
   EXPECT_TRUE(JetBackend().Recognises(ReadAll(file).substr(0, 4096)));
+  test::ExpectJetConsistent(file);
   auto db = Reopen(file);
   auto table = db->Table("ボーリング");
   ASSERT_TRUE(table);
@@ -212,6 +213,7 @@ TEST(JetStorage, CreatedTableReadsBackWithItsFieldsAndRows) {
   EXPECT_TRUE(created->Table("hOLES"));
   EXPECT_FALSE(created->Table("Ｈoles"));
   created->Close();
+  test::ExpectJetConsistent(dir / "X.MDB");
 }
 
 TEST(JetStorage, LongTableDefinitionsGoOnOverSeveralPages) {
@@ -233,6 +235,7 @@ TEST(JetStorage, LongTableDefinitionsGoOnOverSeveralPages) {
     db->Close();
   }
   EXPECT_GT(Load(file)->FindTable(kTable)->tdefPages.size(), 1u);
+  test::ExpectJetConsistent(file);
   auto db = Reopen(file);
   auto table = db->Table(kTable);
   ASSERT_TRUE(table);
@@ -279,6 +282,7 @@ TEST(JetStorage, UpdatesInPlaceOrMoveTheRowAndGiveBackItsSpace) {
   EXPECT_EQ(db->Update(*table, {{2, Value::Int(1)}}, 0, "BH-2"), 0);
   EXPECT_EQ(db->Update(*table, {{2, Value::Int(1)}}, 0, "ＢＨ-3"), 0);
   db->Close();
+  test::ExpectJetConsistent(file);
 
   auto after = Load(file);
   t = after->FindTable(kTable);
@@ -334,6 +338,7 @@ TEST(JetStorage, StatementsAreAllOrNothing) {
   EXPECT_FALSE(db->HasRow(*table, 1, "ア"));
   // Close writes what the statements before the failures did.
   db->Close();
+  test::ExpectJetConsistent(file);
   db = Reopen(file);
   table = db->Table(kTable);
   rows = db->Rows(*table);
@@ -356,6 +361,7 @@ TEST(JetStorage, CloseReplacesTheFileInOneStep) {
   db->Close();
   db->Close();
   EXPECT_NE(ReadAll(file), created);
+  test::ExpectJetConsistent(file);
   EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   for (const auto& entry : fs::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().filename(), "SR-DATA.MDB") << "left behind: " << entry.path();
@@ -426,6 +432,7 @@ void MakeOneRowFile(const fs::path& file) {
   auto db = CreateWithTable(file);
   db->Insert(*db->Table(kTable), BoringRow("BH-1", 1));
   db->Close();
+  test::ExpectJetConsistent(file);
 }
 
 TEST(JetStorage, ADataPageWithMoreRowsThanItCanHoldIsDamage) {
@@ -525,6 +532,7 @@ TEST(JetStorage, TablesItCannotKeepConsistentAreReadButNotWritten) {
     db->Insert(*table, row);
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   // Turn the text column ソース位置 into a memo field, a type this backend
   // reads but does not write.
   auto image = Load(file);
@@ -593,6 +601,7 @@ TEST(JetStorage, LongValuesOnPagesOfTheirOwnReadBack) {
     db->Insert(*table, row);
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   // The page of long values: row 0 whole, rows 1 and 2 a chain.
   std::string page(4096, '\0');
   auto* p = reinterpret_cast<uint8_t*>(page.data());
@@ -645,6 +654,7 @@ TEST(JetStorage, BigTablesSwitchToAReferenceUsageMap) {
     EXPECT_EQ(db->Update(*table, {{6, Value::Text(std::string(200, 'z'))}}, 0, "BH-5"), 1);
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   auto image = Load(file);
   jet::Table* t = image->FindTable(kTable);
   ASSERT_TRUE(t);
@@ -679,6 +689,7 @@ TEST(JetReaders, IndependentReadersAcceptCreatedFile) {
     db->Update(*table, {{6, Value::Text(std::string(240, 'q'))}}, 0, "BH-0");
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   if (HaveCommand("mdb-export")) {
     EXPECT_EQ(RunCommand("mdb-ver " + Quote(file)).second, "JET4\n");
     auto [status, schema] = RunCommand("mdb-schema " + Quote(file));
@@ -770,6 +781,7 @@ TEST(JetReaders, FileChangedByAnotherWriterReadsBack) {
   EXPECT_EQ(db->Rows(*db->Table(kTable)).size(), 41u);
   EXPECT_TRUE(db->HasRow(*db->Table(kTable), 0, "BH-0B"));
   db->Close();
+  test::ExpectJetConsistent(copy);
   auto [status2, out2] = RunCommand(check + " --write-test " + Quote(copy));
   EXPECT_EQ(status2, 0) << out2;
 }
