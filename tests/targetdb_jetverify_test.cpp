@@ -288,5 +288,108 @@ TEST(JetVerify, EachIndexDamageIsReportedWithItsPage) {
   }
 }
 
+// The entries of an index page (no shared prefix), as the entry mask marks
+// where each ends.
+std::vector<Bytes> EntriesOf(const uint8_t* page) {
+  std::vector<Bytes> out;
+  size_t start = 0;
+  for (size_t bit = 1; bit < (480 - 27) * 8; ++bit) {
+    if (!(page[27 + bit / 8] & (1 << (bit % 8)))) continue;
+    out.emplace_back(page + 480 + start, page + 480 + bit);
+    start = bit;
+  }
+  return out;
+}
+
+void WriteIndexPage(uint8_t* page, uint8_t type, uint32_t tdef, uint32_t prev, uint32_t next,
+                    const std::vector<Bytes>& entries) {
+  std::memset(page, 0, kPageSize);
+  page[0] = type;
+  page[1] = 0x01;
+  jet::Put32(page + 4, tdef);
+  jet::Put32(page + 12, prev);
+  jet::Put32(page + 16, next);
+  size_t at = 0;
+  for (const Bytes& e : entries) {
+    std::memcpy(page + 480 + at, e.data(), e.size());
+    at += e.size();
+    page[27 + at / 8] |= static_cast<uint8_t>(1 << (at % 8));
+  }
+  jet::Put16(page + 2, static_cast<uint32_t>(kPageSize - 480 - at));
+}
+
+// The catalog's ParentIdName index split as Jet splits a full leaf: its root
+// becomes a node page over two new leaves. With `tail` the node lists only
+// the first leaf; the second is a tail page, reached through the leaf chain.
+struct SplitIndex {
+  Bytes image;
+  uint32_t node = 0, left = 0, right = 0;
+};
+SplitIndex SplitCatalogIndex(bool tail) {
+  SplitIndex s{BoringFile(5, false)};
+  auto db = jet::Database::FromImage(s.image);
+  const jet::Table* cat = db->FindTable("MSysObjects");
+  const jet::IndexDef& ix = cat->indexes[1];
+  s.node = ix.root;
+  s.left = static_cast<uint32_t>(db->PageCount());
+  s.right = s.left + 1;
+  const std::vector<Bytes> entries = EntriesOf(PageOf(s.image, s.node));
+  const auto half = static_cast<std::ptrdiff_t>(entries.size() / 2);
+  s.image.resize(s.image.size() + 2 * kPageSize);
+  WriteIndexPage(PageOf(s.image, s.left), 0x04, cat->tdefPage, 0, s.right,
+                 std::vector<Bytes>(entries.begin(), entries.begin() + half));
+  WriteIndexPage(PageOf(s.image, s.right), 0x04, cat->tdefPage, s.left, 0,
+                 std::vector<Bytes>(entries.begin() + half, entries.end()));
+  // A node entry is the last entry of its child, then the child's page.
+  std::vector<Bytes> node;
+  for (const auto& [last, child] : {std::pair{entries[half - 1], s.left}, std::pair{entries.back(), s.right}}) {
+    Bytes e = last;
+    for (int shift = 24; shift >= 0; shift -= 8) e.push_back(static_cast<uint8_t>(child >> shift));
+    node.push_back(e);
+  }
+  if (tail) node.pop_back();
+  WriteIndexPage(PageOf(s.image, s.node), 0x03, cat->tdefPage, 0, 0, node);
+  if (tail) jet::Put32(PageOf(s.image, s.node) + 20, s.right);
+  for (uint32_t p : {s.left, s.right}) {
+    FlipMapBit(s.image, ix.pagesMap.page, ix.pagesMap.row, p);
+    FlipMapBit(s.image, 1, 0, p);
+  }
+  return s;
+}
+
+TEST(JetVerify, IndexesOverSeveralLevelsAreWalkedAndLookedUp) {
+  for (bool tail : {false, true}) {
+    const SplitIndex split = SplitCatalogIndex(tail);
+    EXPECT_EQ(Joined(jet::VerifyImage(split.image)), "") << (tail ? "with a tail page" : "two leaves");
+  }
+  struct Case {
+    const char* what;
+    const char* word;
+    std::function<uint32_t(SplitIndex&)> apply;
+  };
+  const std::vector<Case> cases = {
+      {"node entries leading to the wrong children", "中間項目",
+       [](SplitIndex& s) {
+         // The two child pointers swap: each entry now names the other leaf.
+         std::vector<Bytes> node = EntriesOf(PageOf(s.image, s.node));
+         for (int k = 0; k < 4; ++k) std::swap(node[0][node[0].size() - 4 + k], node[1][node[1].size() - 4 + k]);
+         WriteIndexPage(PageOf(s.image, s.node), 0x03, jet::Get32(PageOf(s.image, s.node) + 4), 0, 0, node);
+         return s.node;
+       }},
+      {"leaf chain broken", "つながり",
+       [](SplitIndex& s) {
+         jet::Put32(PageOf(s.image, s.left) + 16, 0);
+         return s.left;
+       }},
+  };
+  for (const auto& c : cases) {
+    SplitIndex split = SplitCatalogIndex(false);
+    const uint32_t page = c.apply(split);
+    const std::string found = Joined(jet::VerifyImage(split.image));
+    EXPECT_NE(found.find(c.word), std::string::npos) << c.what << ":\n" << found;
+    EXPECT_NE(found.find("ページ " + std::to_string(page) + ":"), std::string::npos) << c.what << ":\n" << found;
+  }
+}
+
 }  // namespace
 }  // namespace s2q

@@ -489,7 +489,11 @@ void Verifier::CheckIndex(Table& t, const IndexDef& ix, const Rows& rows) {
     }
   }
   for (uint32_t prev = leaves.empty() ? 0 : leaves.back(), p = prev ? Get32(db_.Page(prev) + 16) : 0; p != 0;) {
-    if (!InFile(p) || db_.Page(p)[0] != kPageLeaf || seen.count(p)) {
+    if (seen.count(p)) {
+      Problem(PageText(prev) + IndexText(t, ix) + "の葉ページのつながりが、既に通ったページ " + Num(p) + " に戻っています。");
+      break;
+    }
+    if (!InFile(p) || db_.Page(p)[0] != kPageLeaf) {
       Problem(PageText(prev) + IndexText(t, ix) + "の次の葉ページ " + Num(p) + " が葉ページではありません。");
       break;
     }
