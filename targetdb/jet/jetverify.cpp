@@ -15,7 +15,6 @@ namespace {
 
 // Page types.
 constexpr uint8_t kPageData = 0x01;
-constexpr uint8_t kPageTdef = 0x02;
 constexpr uint8_t kPageNode = 0x03;
 constexpr uint8_t kPageLeaf = 0x04;
 constexpr uint8_t kPageMap = 0x05;
@@ -107,7 +106,7 @@ class Verifier {
   void CheckIndex(Table& t, const IndexDef& ix, const Rows& rows);
   void WalkIndex(Table& t, const IndexDef& ix, uint32_t page, int depth, std::vector<Entry>& out,
                  std::vector<uint32_t>& leaves, std::set<uint32_t>& seen);
-  std::optional<RowId> Lookup(const Table& t, const IndexDef& ix, const Bytes& key, RowId want);
+  std::optional<RowId> Lookup(const IndexDef& ix, const Bytes& key, RowId want);
   void CheckCatalogLookups(Table& catalog, const Rows& rows);
   void ReadGlobalMap();
   bool GlobalFree(uint32_t page) const;
@@ -261,9 +260,14 @@ Verifier::Rows Verifier::ScanTable(Table& t) {
         }
       }
       // A row whose values cannot be decoded still counts as a row; its
-      // index keys are then not compared.
+      // index keys are then not compared. A row with a damaged long value is
+      // not decoded at all: its chain may loop or claim a gigabyte.
       const size_t before = problems_.size();
       CheckLongValues(t, id);
+      if (problems_.size() != before) {
+        rows.emplace(id, std::vector<Cell>{});
+        continue;
+      }
       try {
         if (auto cells = db_.ReadRow(t, id)) {
           rows.emplace(id, std::move(*cells));
@@ -272,9 +276,7 @@ Verifier::Rows Verifier::ScanTable(Table& t) {
         }
       } catch (const FormatError& e) {
         rows.emplace(id, std::vector<Cell>{});
-        if (problems_.size() == before) {
-          Problem(PageText(page) + TableText(t) + "の" + RowText(id) + " が壊れています (" + e.detail + ")。");
-        }
+        Problem(PageText(page) + TableText(t) + "の" + RowText(id) + " が壊れています (" + e.detail + ")。");
       }
     }
   }
@@ -379,7 +381,9 @@ void Verifier::CheckLongValue(Table& t, const ColumnDef& c, RowId id, const uint
 }
 
 // The key of a row computed column by column with our key code; descending
-// columns hold the complement of the ascending bytes.
+// columns hold the complement of the ascending bytes. Our key code covers
+// long integer and text columns; an index on other columns is checked for
+// its order and for holding each row once, not for its key bytes.
 Verifier::RowKey Verifier::KeyOf(const Table& t, const IndexDef& ix, const std::vector<Cell>& cells) const {
   RowKey out;
   if (cells.size() < t.columns.size()) {  // a row not decoded
@@ -569,7 +573,7 @@ void Verifier::CheckIndex(Table& t, const IndexDef& ix, const Rows& rows) {
 // Seeks `key` from the index's root as Jet does: at each node the first entry
 // not below the key leads down; on the leaf the entries with the key are
 // searched for `want`, going on to the next leaf while the key continues.
-std::optional<RowId> Verifier::Lookup(const Table&, const IndexDef& ix, const Bytes& key, RowId want) {
+std::optional<RowId> Verifier::Lookup(const IndexDef& ix, const Bytes& key, RowId want) {
   uint32_t page = ix.root;
   for (int depth = 0; depth < 32; ++depth) {
     if (page == 0 || !InFile(page)) return std::nullopt;
@@ -632,7 +636,7 @@ void Verifier::CheckCatalogLookups(Table& catalog, const Rows& rows) {
     if (!name) continue;
     const RowKey k = KeyOf(catalog, *ix, cells);
     if (!k.key) continue;
-    if (!Lookup(catalog, *ix, *k.key, id)) {
+    if (!Lookup(*ix, *k.key, id)) {
       Problem(PageText(id.page) + "テーブル「" + Utf8(*name) + "」が、カタログの索引「ParentIdName」での名前による検索で見つかりません。");
     }
   }
