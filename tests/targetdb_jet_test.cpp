@@ -16,6 +16,7 @@
 #include "targetdb/jet/jetbackend.h"
 #include "targetdb/jet/jetdb.h"
 #include "targetdb/jet/jetformat.h"
+#include "targetdb/jet/jetverify.h"
 #include "tests/dbread.h"
 #include "tests/support.h"
 
@@ -186,6 +187,7 @@ TEST(JetStorage, CreatedTableReadsBackWithItsFieldsAndRows) {
     db->Close();
   }
   EXPECT_TRUE(JetBackend().Recognises(ReadAll(file).substr(0, 4096)));
+  test::ExpectJetConsistent(file);
   auto db = Reopen(file);
   auto table = db->Table("ボーリング");
   ASSERT_TRUE(table);
@@ -212,6 +214,7 @@ TEST(JetStorage, CreatedTableReadsBackWithItsFieldsAndRows) {
   EXPECT_TRUE(created->Table("hOLES"));
   EXPECT_FALSE(created->Table("Ｈoles"));
   created->Close();
+  test::ExpectJetConsistent(dir / "X.MDB");
 }
 
 TEST(JetStorage, LongTableDefinitionsGoOnOverSeveralPages) {
@@ -233,6 +236,7 @@ TEST(JetStorage, LongTableDefinitionsGoOnOverSeveralPages) {
     db->Close();
   }
   EXPECT_GT(Load(file)->FindTable(kTable)->tdefPages.size(), 1u);
+  test::ExpectJetConsistent(file);
   auto db = Reopen(file);
   auto table = db->Table(kTable);
   ASSERT_TRUE(table);
@@ -279,6 +283,7 @@ TEST(JetStorage, UpdatesInPlaceOrMoveTheRowAndGiveBackItsSpace) {
   EXPECT_EQ(db->Update(*table, {{2, Value::Int(1)}}, 0, "BH-2"), 0);
   EXPECT_EQ(db->Update(*table, {{2, Value::Int(1)}}, 0, "ＢＨ-3"), 0);
   db->Close();
+  test::ExpectJetConsistent(file);
 
   auto after = Load(file);
   t = after->FindTable(kTable);
@@ -334,6 +339,7 @@ TEST(JetStorage, StatementsAreAllOrNothing) {
   EXPECT_FALSE(db->HasRow(*table, 1, "ア"));
   // Close writes what the statements before the failures did.
   db->Close();
+  test::ExpectJetConsistent(file);
   db = Reopen(file);
   table = db->Table(kTable);
   rows = db->Rows(*table);
@@ -356,6 +362,7 @@ TEST(JetStorage, CloseReplacesTheFileInOneStep) {
   db->Close();
   db->Close();
   EXPECT_NE(ReadAll(file), created);
+  test::ExpectJetConsistent(file);
   EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   for (const auto& entry : fs::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().filename(), "SR-DATA.MDB") << "left behind: " << entry.path();
@@ -426,6 +433,7 @@ void MakeOneRowFile(const fs::path& file) {
   auto db = CreateWithTable(file);
   db->Insert(*db->Table(kTable), BoringRow("BH-1", 1));
   db->Close();
+  test::ExpectJetConsistent(file);
 }
 
 TEST(JetStorage, ADataPageWithMoreRowsThanItCanHoldIsDamage) {
@@ -525,6 +533,7 @@ TEST(JetStorage, TablesItCannotKeepConsistentAreReadButNotWritten) {
     db->Insert(*table, row);
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   // Turn the text column ソース位置 into a memo field, a type this backend
   // reads but does not write.
   auto image = Load(file);
@@ -593,6 +602,7 @@ TEST(JetStorage, LongValuesOnPagesOfTheirOwnReadBack) {
     db->Insert(*table, row);
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   // The page of long values: row 0 whole, rows 1 and 2 a chain.
   std::string page(4096, '\0');
   auto* p = reinterpret_cast<uint8_t*>(page.data());
@@ -617,9 +627,13 @@ TEST(JetStorage, LongValuesOnPagesOfTheirOwnReadBack) {
     jet::Put16(p + 14 + 2 * i, static_cast<uint32_t>(top));
   }
   jet::Put16(p + 12, static_cast<uint32_t>(rows.size()));
+  jet::Put16(p + 2, static_cast<uint32_t>(top - 14 - 2 * rows.size()));
   std::string bytes = ReadAll(file);
   ASSERT_EQ(bytes.size(), lvalPage * 4096u);
   bytes += page;
+  // The global map (row 0 of page 1, inline from page 0) counts it in use.
+  bytes[4096 + (jet::Get16(reinterpret_cast<const uint8_t*>(bytes.data()) + 4096 + 14) & 0x1FFF) + 5 + lvalPage / 8] ^=
+      static_cast<char>(1 << (lvalPage % 8));
   // ソース位置 becomes a memo field.
   const size_t column = Load(file)->FindTable(kTable)->tdefPage * 4096 + 63 + 25 * 6;
   ASSERT_EQ(static_cast<uint8_t>(bytes[column]), jet::kText);
@@ -631,6 +645,24 @@ TEST(JetStorage, LongValuesOnPagesOfTheirOwnReadBack) {
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(read[0][6], Value::Text("一頁の長い値"));
   EXPECT_EQ(read[1][6], Value::Text("二頁にわたる値"));
+
+  // The verifier follows both values and reports each damage of them on
+  // their page: the chain's last row gone, the whole value's row shorter.
+  test::ExpectJetConsistent(file);
+  auto problems = [&](const std::function<void(uint8_t*)>& damage) {
+    jet::Bytes image(bytes.begin(), bytes.end());
+    damage(image.data() + lvalPage * 4096);
+    std::string out;
+    for (const auto& line : jet::VerifyImage(image)) out += line + "\n";
+    EXPECT_NE(out.find("ページ " + std::to_string(lvalPage) + ":"), std::string::npos) << out;
+    return out;
+  };
+  auto cut = [](uint8_t* pg) {
+    jet::Put16(pg + 12, 2);
+    jet::Put16(pg + 2, (jet::Get16(pg + 16) & 0x1FFF) - 18);
+  };
+  EXPECT_NE(problems(cut).find("存在しない行"), std::string::npos);
+  EXPECT_NE(problems([](uint8_t* pg) { jet::Put16(pg + 14, jet::Get16(pg + 14) + 2); }).find("長さ"), std::string::npos);
 }
 
 TEST(JetStorage, BigTablesSwitchToAReferenceUsageMap) {
@@ -645,6 +677,7 @@ TEST(JetStorage, BigTablesSwitchToAReferenceUsageMap) {
     EXPECT_EQ(db->Update(*table, {{6, Value::Text(std::string(200, 'z'))}}, 0, "BH-5"), 1);
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   auto image = Load(file);
   jet::Table* t = image->FindTable(kTable);
   ASSERT_TRUE(t);
@@ -679,6 +712,7 @@ TEST(JetReaders, IndependentReadersAcceptCreatedFile) {
     db->Update(*table, {{6, Value::Text(std::string(240, 'q'))}}, 0, "BH-0");
     db->Close();
   }
+  test::ExpectJetConsistent(file);
   if (HaveCommand("mdb-export")) {
     EXPECT_EQ(RunCommand("mdb-ver " + Quote(file)).second, "JET4\n");
     auto [status, schema] = RunCommand("mdb-schema " + Quote(file));
@@ -770,6 +804,7 @@ TEST(JetReaders, FileChangedByAnotherWriterReadsBack) {
   EXPECT_EQ(db->Rows(*db->Table(kTable)).size(), 41u);
   EXPECT_TRUE(db->HasRow(*db->Table(kTable), 0, "BH-0B"));
   db->Close();
+  test::ExpectJetConsistent(copy);
   auto [status2, out2] = RunCommand(check + " --write-test " + Quote(copy));
   EXPECT_EQ(status2, 0) << out2;
 }
