@@ -117,6 +117,8 @@ struct FormatError {
   std::string detail;
 };
 
+class Verifier;
+
 class Database {
  public:
   // A new database with the system tables of an empty Jet 4 file.
@@ -162,6 +164,9 @@ class Database {
   uint8_t MapKind(const MapLoc& loc) const;
 
  private:
+  // The file check reads the parsed tables, pages and index entries.
+  friend class Verifier;
+
   Database() = default;
 
   uint8_t* Write(uint32_t n);
