@@ -5,14 +5,16 @@
 // Values are text exactly as accessdb-parser gives them: numbers as JavaScript
 // prints them (a single float as the double it widens to), dates "DD/MM/YYYY"
 // without the time of day, a Null as "" or as the bytes its place holds (the
-// parser does not read the null mask). Its table reader gives only column
+// parser does not read the null mask). A row it misreads is null: it takes
+// the offsets of a row's variable-length values one byte wide, so a record of
+// 256 bytes or more comes out garbled. Its table reader gives only column
 // names, so the columns (in table order, with their types and the length of a
 // text in characters) come from the package's own parser of the table
 // definition. Exit status 1 when the table is not there, 2 when the file does
 // not read.
 import { readFileSync } from "node:fs";
 import { AccessParser } from "accessdb-parser";
-import { TDEF_HEADER, parseTableHead, parseTableData } from "accessdb-parser/lib/parsing-primitives.js";
+import { TDEF_HEADER, parseDataPageHeader, parseTableHead, parseTableData } from "accessdb-parser/lib/parsing-primitives.js";
 
 const [file, tableName] = process.argv.slice(2);
 if (!file) {
@@ -48,6 +50,36 @@ function columnsOf(buf, id) {
     .map(({ name, type, length }) => ({ name, type, length }));
 }
 
+// The length of each record of the table on page `id` as the parser cuts it,
+// in the order it reads them: data pages in file order, each page's records
+// in slot order, deleted ones left out, an overflow pointer followed. A record
+// ends where the one before it in the slot table starts: in a scan, an offset
+// of 0 (a deleted record at the page's end) means the page's end; behind a
+// pointer, the offset before counts without its flags only when deleted.
+function recordLengths(parser, id) {
+  const lengths = [];
+  const span = (page, slot, scan) => {
+    const offsets = parseDataPageHeader(page, 4).recordOffsets;
+    const before = slot === 0 ? kPage : offsets[slot - 1];
+    const end = scan ? (before & 0xfff) || kPage : before & 0x8000 ? before & 0xfff : Math.min(before, kPage);
+    return Math.max(0, end - (offsets[slot] & 0xfff));
+  };
+  for (const page of parser.tablesWithData[id * kPage]?.linkedPages ?? []) {
+    const offsets = parseDataPageHeader(page, 4).recordOffsets;
+    offsets.forEach((offset, slot) => {
+      if (offset & 0x8000) return;
+      if (offset & 0x4000) {
+        const pointer = page.readUInt32LE(offset & 0xfff);
+        const target = buf.subarray((pointer >>> 8) * kPage, ((pointer >>> 8) + 1) * kPage);
+        lengths.push(span(target, pointer & 0xff, false));
+      } else {
+        lengths.push(span(page, slot, true));
+      }
+    });
+  }
+  return lengths;
+}
+
 let buf, parser;
 try {
   buf = readFileSync(file);
@@ -72,7 +104,10 @@ if (tableName !== undefined) {
       const at = columns.map((c) => fields.indexOf(c.name));
       if (at.includes(-1) || fields.length !== columns.length)
         throw new Error(`fields ${JSON.stringify(fields)} are not the table's columns`);
-      rows = lines.map((line) => at.map((k) => line[k]));
+      const lengths = recordLengths(parser, parser.catalog[tableName]);
+      if (lengths.length !== lines.length)
+        throw new Error(`${lines.length} rows read from ${lengths.length} records`);
+      rows = lines.map((line, n) => (lengths[n] < 256 ? at.map((k) => line[k]) : null));
     } catch (e) {
       // A table without rows has no data page the parser could find.
       if (e.message !== "Empty table") throw e;
