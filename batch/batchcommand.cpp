@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <ostream>
 
@@ -13,6 +14,7 @@
 #include "env/fileops.h"
 #include "env/text.h"
 #include "targetdb/boringdb.h"
+#include "targetdb/jet/jetbackend.h"
 #include "targetdb/storage.h"
 
 namespace s2q {
@@ -71,15 +73,16 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::strin
 
 Options ParseArgs(const std::vector<std::string>& args) {
   Options o;
-  if (args.empty()) throw UsageError("コマンド (convert または create) を指定してください。");
+  if (args.empty()) throw UsageError("コマンド (convert、create または check) を指定してください。");
   if (args[0] == "--help" || args[0] == "-h") {
     o.help = true;
     return o;
   }
   o.command = args[0];
-  if (o.command != "convert" && o.command != "create")
-    throw UsageError("不明なコマンド " + o.command + " です。convert または create を指定してください。");
+  if (o.command != "convert" && o.command != "create" && o.command != "check")
+    throw UsageError("不明なコマンド " + o.command + " です。convert、create または check を指定してください。");
   const bool convert = o.command == "convert";
+  const bool create = o.command == "create";
   bool positionalOnly = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -93,12 +96,12 @@ Options ParseArgs(const std::vector<std::string>& args) {
       } else if (convert && arg == "--all") {
         o.all = true;
       } else if (std::optional<std::string> field;
-                 !convert && TakeValue(args, i, "--field", "表題項目名", field)) {
+                 create && TakeValue(args, i, "--field", "表題項目名", field)) {
         o.fields.push_back(*field);
       } else if (std::optional<std::string> field;
-                 !convert && TakeValue(args, i, "--without", "表題項目名", field)) {
+                 create && TakeValue(args, i, "--without", "表題項目名", field)) {
         o.without.push_back(*field);
-      } else if (!convert && TakeValue(args, i, "--format", "形式 (jet または sqlite)", o.format)) {
+      } else if (create && TakeValue(args, i, "--format", "形式 (jet または sqlite)", o.format)) {
         if (!BackendNamed(*o.format)) {
           throw UsageError("--format の形式 " + *o.format + " は使えません。jet か sqlite を指定してください。");
         }
@@ -108,11 +111,13 @@ Options ParseArgs(const std::vector<std::string>& args) {
     } else if (convert) {
       o.holes.push_back(arg);
     } else {
-      throw UsageError("create コマンドには余分な引数 " + arg + " は指定できません。");
+      throw UsageError(o.command + " コマンドには余分な引数 " + arg + " は指定できません。");
     }
   }
   if (o.all && !o.holes.empty())
     throw UsageError("--all とボーリング孔名は同時に指定できません。");
+  if (o.command == "check" && !o.help && (!o.dest || TrimSpaces(*o.dest).empty()))
+    throw UsageError("check コマンドには --dest で変換先フォルダを指定してください。");
   return o;
 }
 
@@ -337,12 +342,61 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
   return kExitOk;
 }
 
+// Checks SR-DATA.MDB in the destination folder without writing it: a Jet
+// file with our verifier, a SQLite file with SQLite's integrity check (which
+// opening it through its backend runs). Problems go to `out`, one a line,
+// then a summary line.
+int Check(const Platform& platform, const std::string& dest, std::ostream& out, std::ostream& err) {
+  std::string path;
+  std::string bytes;
+  try {
+    std::string folder = platform.AbsoluteFolder(dest);
+    path = JoinPath(folder, kDatabaseFileName);
+    if (!platform.FolderExists(folder)) throw Error("変換先フォルダ " + folder + " がありません。");
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(platform.ToNativeFile(path), ec))) {
+      throw Error("変換先フォルダ " + folder + " にデータベース " + kDatabaseFileName + " がありません。");
+    }
+    bytes = ReadFileBytes(platform, path);
+  } catch (const Error& e) {
+    err << kProgram << ": " << e.what() << '\n';
+    return kExitFailed;
+  }
+  std::vector<std::string> problems;
+  try {
+    const StorageBackend* backend = BackendForHeader(std::string_view(bytes).substr(0, 4096));
+    if (backend && backend->Format() == StorageFormat::Sqlite) {
+      try {
+        backend->Open(path, platform.ToNativeFile(path), {})->Close();
+      } catch (const DbError& e) {
+        // A file SQLite reads but whose integrity check fails is a file with a
+        // problem; any other refusal means it could not be checked.
+        if (e.kind() != DbError::Kind::NotADatabase || std::string(e.what()).find("壊れています") == std::string::npos) throw;
+        problems.push_back(e.what());
+      }
+    } else {
+      problems = VerifyJetFile(path, bytes);
+    }
+  } catch (const std::exception& e) {
+    err << kProgram << ": " << e.what() << '\n';
+    return kExitFailed;
+  }
+  for (const std::string& problem : problems) out << problem << '\n';
+  if (problems.empty()) {
+    out << "「" << path << "」に問題はありません。\n";
+    return kExitOk;
+  }
+  out << "「" << path << "」に " << problems.size() << " 件の問題があります。\n";
+  return kExitRefused;
+}
+
 }  // namespace
 
 std::string BatchHelpText() {
   return R"(使い方:
   stolvik2quarnix-batch convert --dest 変換先フォルダ --source 変換元フォルダ (--all | ボーリング孔名...)
   stolvik2quarnix-batch create --dest 変換先フォルダ [--field 表題項目名]... [--without 表題項目名]... [--format jet|sqlite]
+  stolvik2quarnix-batch check --dest 変換先フォルダ
   stolvik2quarnix-batch --help
 
 ボーリング柱状図データの表題 (TITL01.TXT, TITL02.TXT) を、変換先フォルダの
@@ -384,6 +438,15 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
   上書きすることはありません)。
   作成または作り直したときは TitleDb.TXT を保存します。
 
+check    変換先フォルダのデータベース SR-DATA.MDB に矛盾がないかを調べます。
+  --dest フォルダ     変換先フォルダ。
+  ファイルは読むだけで、変更しません。見つかった問題を 1 行に 1 件ずつ
+  (ページ番号とテーブル・索引・フィールドの名前を付けて) 表示し、最後に
+  件数を表示します。Jet 4 形式のファイルでは、索引とテーブルの行の対応、
+  名前によるテーブルの検索、ページの使用表、行数、空き容量、長い値を
+  調べます。SQLite 形式のファイルでは SQLite の整合性検査を行います。
+  PatdatV5.ini と TitleDb.TXT は使いません。
+
 パス:
   フォルダはドライブ名付きで指定します (例: C:\data\holes)。シェルでは "\" が
   消えないように ' で囲みます (例: 'C:\data\holes')。"/" で始まるフォルダ
@@ -403,12 +466,15 @@ create   変換先フォルダにデータベース SR-DATA.MDB を作成しま�
   0  正常に終了しました。
   1  指定や設定の確認で中止しました (データベースは変更していません)。
   2  処理の途中で失敗しました (失敗した孔より前の孔は変換済みです)。
+  check では 0 は問題なし、1 は問題あり (または指定の誤り)、2 はファイルが
+  ないか、データベースとして読めないことを表します。
 
 例:
   stolvik2quarnix-batch create --dest 'C:\data\map' --field 事業名 --field 調査会社
   stolvik2quarnix-batch create --dest 'C:\data\map' --without 調査会社
   stolvik2quarnix-batch convert --dest 'C:\data\map' --source 'C:\data\holes' --all
   stolvik2quarnix-batch convert --dest /data/map --source /data/holes BH-0001 BH-0002
+  stolvik2quarnix-batch check --dest 'C:\data\map'
 )";
 }
 
@@ -447,6 +513,8 @@ int RunBatch(const std::vector<std::string>& givenArgs, const PlatformFacts& fac
       err << kProgram << ": " << e.what() << '\n';
       return kExitRefused;
     }
+    // The check reads the database only: no setting or catalogue is needed.
+    if (options.command == "check") return Check(platform, *options.dest, out, err);
     // Start as the main window does.
     if (!ReadPatdat(app) || !LoadCatalogue(app)) return kExitRefused;
     if (app.titles.count == 0) {

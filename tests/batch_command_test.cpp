@@ -9,6 +9,7 @@
 #include "batch/batchcommand.h"
 #include "tools/exampledata/exampledata.h"
 #include "env/codepage.h"
+#include "targetdb/jet/jetdb.h"
 #include "tests/dbread.h"
 #include "tests/support.h"
 
@@ -52,7 +53,9 @@ class BatchTest : public ::testing::Test {
     return {status, out.str(), err.str()};
   }
 
+  // Counting the rows of a Jet file also checks the file with the verifier.
   int Rows() const {
+    if (test::FormatOfFile(Database()) == StorageFormat::Jet4) test::ExpectJetConsistent(Database());
     try {
       return static_cast<int>(test::ReadTable(Database()).rows.size());
     } catch (const std::exception& e) {
@@ -99,7 +102,7 @@ TEST_F(BatchTest, UsageErrorsAreRefusedAndHelpExplains) {
   Outcome help = Run({"--help"});
   EXPECT_EQ(help.status, kExitOk);
   for (const char* word : {"convert", "create", "--dest", "--source", "--all", "--field", "PatdatV5.ini",
-                           "TitleDb.TXT", "XDG_CONFIG_HOME", "終了コード", "--dest 'C:\\data\\map'"})
+                           "TitleDb.TXT", "XDG_CONFIG_HOME", "終了コード", "--dest 'C:\\data\\map'", "check"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   EXPECT_EQ(Run({"create", "--help"}).out, help.out);
 }
@@ -362,6 +365,51 @@ TEST_F(BatchTest, CreateMakesAJetFileUnlessAnotherFormatIsAsked) {
   EXPECT_EQ(test::ReadFile(Database()), before);
   r = Run({"create", "--dest", "C:\\map", "--format", "sqlite"});
   EXPECT_NE(r.out.find("変更していません"), std::string::npos) << r.out;
+}
+
+TEST_F(BatchTest, CheckReportsProblemsOfTheDatabaseWithoutWritingIt) {
+  const std::string path = "「C:\\map\\SR-DATA.MDB」";
+  Outcome r = Run({"check", "--dest", "C:\\map"});
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_NE(r.err.find("SR-DATA.MDB がありません"), std::string::npos) << r.err;
+  EXPECT_EQ(Run({"check"}).status, kExitRefused);
+
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  ASSERT_EQ(Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"}).status, kExitOk);
+  std::string bytes = test::ReadFile(Database());
+  r = Run({"check", "--dest", (C() / "map").string()});
+  EXPECT_EQ(r.status, kExitOk) << r.out << r.err;
+  EXPECT_EQ(r.out, path + "に問題はありません。\n");
+  EXPECT_EQ(test::ReadFile(Database()), bytes);
+
+  // The row count of the boring table, one more than its rows.
+  const uint32_t tdef = jet::Database::FromImage(jet::Bytes(bytes.begin(), bytes.end()))->FindTable("ボーリング")->tdefPage;
+  jet::Put32(reinterpret_cast<uint8_t*>(bytes.data()) + tdef * jet::kPageSize + 16, 6);
+  test::WriteFile(Database(), bytes);
+  r = Run({"check", "--dest", "C:\\map"});
+  EXPECT_EQ(r.status, kExitRefused);
+  EXPECT_EQ(r.out, "ページ " + std::to_string(tdef) + ": テーブル「ボーリング」の行数が定義では 6、実際には 5 です。\n" +
+                       path + "に 1 件の問題があります。\n");
+  EXPECT_EQ(test::ReadFile(Database()), bytes);
+
+  // Not a database, and a Jet file cut short: nothing to check.
+  for (const std::string& broken : {std::string("not a database\r\n"), bytes.substr(0, 2 * jet::kPageSize)}) {
+    test::WriteFile(Database(), broken);
+    r = Run({"check", "--dest", "C:\\map"});
+    EXPECT_EQ(r.status, kExitFailed);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadFile(Database()), broken);
+  }
+
+  // A SQLite database goes through SQLite's own integrity check.
+  fs::remove(Database());
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map", "--format", "sqlite"}).status, kExitOk);
+  bytes = test::ReadFile(Database());
+  r = Run({"check", "--dest", "C:\\map"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out, path + "に問題はありません。\n");
+  EXPECT_EQ(test::ReadFile(Database()), bytes);
 }
 
 }  // namespace

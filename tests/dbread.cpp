@@ -4,9 +4,11 @@
 
 #include <charconv>
 #include <fstream>
+#include <iterator>
 
 #include "env/platform.h"
 #include "targetdb/dao.h"
+#include "targetdb/jet/jetverify.h"
 
 namespace s2q::test {
 
@@ -114,6 +116,18 @@ std::vector<StorageFormat> AllFormats() {
 std::optional<StorageFormat> FormatOfFile(const fs::path& file) {
   DBEngine engine(RootPlatform());
   return engine.Workspaces(0).FormatOf(DrivePath(file));
+}
+
+void ExpectJetConsistent(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const jet::Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  try {
+    std::string found;
+    for (const std::string& problem : jet::VerifyImage(image)) found += problem + "\n";
+    EXPECT_EQ(found, "") << file;
+  } catch (const jet::FormatError& e) {
+    ADD_FAILURE() << file << " is not readable as Jet 4: " << e.detail;
+  }
 }
 
 }  // namespace s2q::test

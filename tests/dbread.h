@@ -42,4 +42,8 @@ std::vector<StorageFormat> AllFormats();
 // The format the file's first bytes name, or nullopt.
 std::optional<StorageFormat> FormatOfFile(const std::filesystem::path& file);
 
+// Checks the Jet file `file` with the Jet verifier: a test failure naming each
+// problem found, or naming why the file is not readable as Jet 4.
+void ExpectJetConsistent(const std::filesystem::path& file);
+
 }  // namespace s2q::test

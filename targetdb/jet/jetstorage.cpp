@@ -21,6 +21,7 @@
 #include "env/errors.h"
 #include "targetdb/jet/jetbackend.h"
 #include "targetdb/jet/jetdb.h"
+#include "targetdb/jet/jetverify.h"
 
 namespace s2q {
 
@@ -110,6 +111,22 @@ void ReplaceFile(const fs::path& target, const jet::Bytes& image) {
     ::fsync(dfd);
     ::close(dfd);
   }
+}
+
+// Why a file cannot be read as a Jet 4 database, as the user is told.
+[[noreturn]] void FailUnreadable(const std::string& path, const jet::FormatError& e) {
+  switch (e.kind) {
+    case jet::FormatError::Kind::Jet3:
+      Fail(Kind::NotADatabase, "「" + path + "」は Jet 3（Access 97）形式のデータベースのため開けません。"
+                               "Jet 4（Access 2000 以降）形式のデータベースが必要です");
+    case jet::FormatError::Kind::Encrypted:
+      Fail(Kind::NotADatabase, "「" + path + "」は暗号化またはパスワードで保護されたデータベースのため開けません");
+    case jet::FormatError::Kind::NotJet:
+      Fail(Kind::NotADatabase, "「" + path + "」はこのプログラムで開けるデータベースではありません");
+    case jet::FormatError::Kind::Damaged:
+      break;
+  }
+  Fail(Kind::NotADatabase, "「" + path + "」はデータベースとして読めません: 壊れています（" + e.detail + "）");
 }
 
 int16_t FieldType(uint8_t jetType) { return static_cast<int16_t>(jetType); }
@@ -449,17 +466,7 @@ class JetBackendImpl : public StorageBackend {
     try {
       db = jet::Database::FromImage(image);
     } catch (const jet::FormatError& e) {
-      switch (e.kind) {
-        case jet::FormatError::Kind::Jet3:
-          Fail(Kind::NotADatabase, "「" + path + "」は Jet 3（Access 97）形式のデータベースのため開けません。"
-                                   "Jet 4（Access 2000 以降）形式のデータベースが必要です");
-        case jet::FormatError::Kind::Encrypted:
-          Fail(Kind::NotADatabase, "「" + path + "」は暗号化またはパスワードで保護されたデータベースのため開けません");
-        case jet::FormatError::Kind::NotJet:
-          Fail(Kind::NotADatabase, "「" + path + "」はこのプログラムで開けるデータベースではありません");
-        case jet::FormatError::Kind::Damaged:
-          Fail(Kind::NotADatabase, "「" + path + "」はデータベースとして読めません: 壊れています（" + e.detail + "）");
-      }
+      FailUnreadable(path, e);
     } catch (const std::bad_alloc&) {
       Fail(Kind::Other, "データベース「" + path + "」を開けません: メモリが足りません");
     }
@@ -495,6 +502,16 @@ class JetBackendImpl : public StorageBackend {
 const StorageBackend& JetBackend() {
   static const JetBackendImpl backend;
   return backend;
+}
+
+std::vector<std::string> VerifyJetFile(const std::string& path, std::string_view bytes) {
+  try {
+    return jet::VerifyImage(jet::Bytes(bytes.begin(), bytes.end()));
+  } catch (const jet::FormatError& e) {
+    FailUnreadable(path, e);
+  } catch (const std::bad_alloc&) {
+    Fail(Kind::Other, "データベース「" + path + "」を読めません: メモリが足りません");
+  }
 }
 
 }  // namespace s2q

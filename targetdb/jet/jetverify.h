@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "targetdb/jet/jetformat.h"
+#include "targetdb/jet/jetdb.h"  // FormatError
 
 namespace s2q::jet {
 

@@ -65,11 +65,13 @@ bool ReadTable(Database& db, const std::string& table, Rows& rows, int16_t& fiel
 
 }  // namespace
 
+fs::path DatabaseFileOf(const char* fileName) { return ScratchRoot() / "C" / "f" / fileName; }
+
 void RunDatabaseFile(const uint8_t* data, size_t size, const char* fileName) {
   static Setup* setup = new Setup;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   const std::string path = std::string("C:\\f\\") + fileName;
-  const fs::path native = ScratchRoot() / "C" / "f" / fileName;
+  const fs::path native = DatabaseFileOf(fileName);
   fs::remove_all(native.parent_path());
   WriteBytes(native, bytes);
   Workspace& ws = setup->engine.Workspaces(0);

@@ -7,11 +7,16 @@
 // one row, and the file written on closing opens again with the same rows.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 
 namespace s2q::fuzz {
 
 // `fileName` is the name the bytes are written under (the engine recognises
 // the format by the first bytes, never by the name).
 void RunDatabaseFile(const uint8_t* data, size_t size, const char* fileName);
+
+// Where RunDatabaseFile writes the bytes; the database it wrote stays there
+// until the next run.
+std::filesystem::path DatabaseFileOf(const char* fileName);
 
 }  // namespace s2q::fuzz
