@@ -1,9 +1,7 @@
 #include "tests/jetreaders.h"
 
 #include "env/codepage.h"
-#include "targetdb/jet/jetdb.h"
-#include "targetdb/jet/jetverify.h"
-#include "tests/support.h"
+#include "tests/dbread.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -804,19 +802,6 @@ void CompareTable(Reader r, const ReaderTable& got, const std::vector<ReadColumn
 
 }  // namespace
 
-void ExpectConsistent(const fs::path& file) {
-  const std::string bytes = ReadFile(file);
-  try {
-    std::vector<std::string> problems = jet::VerifyImage(jet::Bytes(bytes.begin(), bytes.end()));
-    std::string list;
-    for (const auto& p : problems) list += "\n  " + p;
-    EXPECT_TRUE(problems.empty()) << "our verifier finds " << problems.size() << " problems in "
-                                  << file.filename().string() << ":" << list;
-  } catch (const jet::FormatError& e) {
-    ADD_FAILURE() << "our verifier cannot read " << file.filename().string() << ": " << e.detail;
-  }
-}
-
 void ExpectReadersAgree(const fs::path& file, const std::string& table,
                         const std::vector<ReadColumn>& expectedColumns, const Rows& expectedRows,
                         bool anyOrder) {
@@ -835,7 +820,7 @@ void ExpectReadersAgree(const fs::path& file, const std::string& table,
       ADD_FAILURE() << name << " fails on " << file.filename().string() << ": " << e.what();
     }
   }
-  ExpectConsistent(file);
+  ExpectJetConsistent(file);
 }
 
 void ExpectTablesListed(const fs::path& file, std::vector<std::string> expected) {

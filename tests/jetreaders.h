@@ -108,9 +108,10 @@ std::vector<ReadColumn> ParseMdbSchema(std::string_view output, const std::strin
 
 // Runs every reader on `table` of `file` and checks with gtest assertions
 // that each lists the table and reads exactly these columns and rows, and
-// that our verifier finds the file consistent. Failures name the reader, the
-// row and the column. With `anyOrder` the rows are compared as sets. A reader
-// missing on the machine fails the test (after the others have been checked).
+// that our verifier finds the file consistent (ExpectJetConsistent). Failures
+// name the reader, the row and the column. With `anyOrder` the rows are
+// compared as sets. A reader missing on the machine fails the test (after the
+// others have been checked).
 // What a reader cannot tell is not asked of it: mdbtools reads an empty text
 // as Null; accessdb-parser reads a text's Null as "", does not see the Null of
 // other types (it ignores the null mask), gives a date without its time of
@@ -120,9 +121,6 @@ std::vector<ReadColumn> ParseMdbSchema(std::string_view output, const std::strin
 void ExpectReadersAgree(const std::filesystem::path& file, const std::string& table,
                         const std::vector<ReadColumn>& expectedColumns, const Rows& expectedRows,
                         bool anyOrder = false);
-// Checks with our verifier (jet::VerifyImage) that the file is consistent;
-// a failure lists the problems it finds.
-void ExpectConsistent(const std::filesystem::path& file);
 // Checks that every reader lists exactly these user tables (in any order).
 void ExpectTablesListed(const std::filesystem::path& file, std::vector<std::string> expected);
 
