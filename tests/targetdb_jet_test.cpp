@@ -618,9 +618,13 @@ TEST(JetStorage, LongValuesOnPagesOfTheirOwnReadBack) {
     jet::Put16(p + 14 + 2 * i, static_cast<uint32_t>(top));
   }
   jet::Put16(p + 12, static_cast<uint32_t>(rows.size()));
+  jet::Put16(p + 2, static_cast<uint32_t>(top - 14 - 2 * rows.size()));
   std::string bytes = ReadAll(file);
   ASSERT_EQ(bytes.size(), lvalPage * 4096u);
   bytes += page;
+  // The global map (row 0 of page 1, inline from page 0) counts it in use.
+  bytes[4096 + (jet::Get16(reinterpret_cast<const uint8_t*>(bytes.data()) + 4096 + 14) & 0x1FFF) + 5 + lvalPage / 8] ^=
+      static_cast<char>(1 << (lvalPage % 8));
   // ソース位置 becomes a memo field.
   const size_t column = Load(file)->FindTable(kTable)->tdefPage * 4096 + 63 + 25 * 6;
   ASSERT_EQ(static_cast<uint8_t>(bytes[column]), jet::kText);
@@ -632,6 +636,24 @@ TEST(JetStorage, LongValuesOnPagesOfTheirOwnReadBack) {
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(read[0][6], Value::Text("一頁の長い値"));
   EXPECT_EQ(read[1][6], Value::Text("二頁にわたる値"));
+
+  // The verifier follows both values and reports each damage of them on
+  // their page: the chain's last row gone, the whole value's row shorter.
+  test::ExpectJetConsistent(file);
+  auto problems = [&](const std::function<void(uint8_t*)>& damage) {
+    jet::Bytes image(bytes.begin(), bytes.end());
+    damage(image.data() + lvalPage * 4096);
+    std::string out;
+    for (const auto& line : jet::VerifyImage(image)) out += line + "\n";
+    EXPECT_NE(out.find("ページ " + std::to_string(lvalPage) + ":"), std::string::npos) << out;
+    return out;
+  };
+  auto cut = [](uint8_t* pg) {
+    jet::Put16(pg + 12, 2);
+    jet::Put16(pg + 2, (jet::Get16(pg + 16) & 0x1FFF) - 18);
+  };
+  EXPECT_NE(problems(cut).find("存在しない行"), std::string::npos);
+  EXPECT_NE(problems([](uint8_t* pg) { jet::Put16(pg + 14, jet::Get16(pg + 14) + 2); }).find("長さ"), std::string::npos);
 }
 
 TEST(JetStorage, BigTablesSwitchToAReferenceUsageMap) {
