@@ -1,6 +1,7 @@
 // The harness that reads Jet files back with mdbtools, mdb-reader and
-// jet-check: its JSON and CSV readers, the common form of values, the parsing
-// of each reader's reply, and the three readers on a file of our Jet backend.
+// accessdb-parser: its JSON and CSV readers, the common form of values, the
+// parsing of each reader's reply, and the three readers and our verifier on a
+// file of our Jet backend.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -89,56 +90,47 @@ TEST(ReaderValues, OneTextFormPerType) {
   EXPECT_EQ(NormalizeValue("double", "1.0E300"), "1e+300");
   EXPECT_EQ(NormalizeValue("integer", "-32768"), "-32768");
   EXPECT_EQ(NormalizeValue("long", "007"), "7");
-  EXPECT_EQ(NormalizeValue("datetime", "2001-02-03T00:00"), "2001-02-03");
   EXPECT_EQ(NormalizeValue("datetime", "2001-02-03 00:00:00"), "2001-02-03");
-  EXPECT_EQ(NormalizeValue("datetime", "1999-12-31T13:45:06.000"), "1999-12-31 13:45:06");
-  EXPECT_EQ(NormalizeValue("datetime", "Fri Dec 31 13:45:06 UTC 1999"), "1999-12-31 13:45:06");
-  EXPECT_EQ(NormalizeValue("datetime", "Sat Feb 03 00:00:00 JST 2001"), "2001-02-03");
+  EXPECT_EQ(NormalizeValue("datetime", "1999-12-31 13:45:06"), "1999-12-31 13:45:06");
   EXPECT_EQ(NormalizeValue("text", " a,\"b\" "), " a,\"b\" ");
   EXPECT_EQ(NormalizeValue("boolean", "1"), "true");
   for (auto [type, raw] : std::initializer_list<std::pair<const char*, const char*>>{
            {"single", "12.3x"}, {"single", ""}, {"integer", "1.5"}, {"long", "x"}, {"double", "1,5"},
            {"datetime", "2001-13-01"}, {"datetime", "2001-02-03 25:00:00"}, {"datetime", "03/02/2001"},
+           {"datetime", "2001-02-03T00:00"},
            {"boolean", "yes"}})
     EXPECT_THROW(NormalizeValue(type, raw), std::runtime_error) << type << " " << raw;
 }
 
-TEST(ReaderReplies, JetCheckWholeAndCutOff) {
-  JetCheckReport r = ParseJetCheck(
-      "{\"format\":\"GENERIC_JET4 [VERSION_4]\",\"sortOrder\":\"SortOrder[1033(0)]\",\"codePage\":1252,"
-      "\"tables\":[{\"name\":\"ボーリング\",\"rowCount\":2,\"columns\":[{\"name\":\"名\",\"type\":\"TEXT\","
-      "\"length\":50},{\"name\":\"i\",\"type\":\"INT\",\"length\":2},{\"name\":\"f\",\"type\":\"FLOAT\","
-      "\"length\":4},{\"name\":\"d\",\"type\":\"SHORT_DATE_TIME\",\"length\":8}],\"indexes\":[\"PK\"],"
-      "\"rows\":[[\"a\\u000ab\",-32768,12.3,\"2001-02-03T00:00\"],[null,null,null,null]]}],\"problems\":[]}\n",
-      0);
-  EXPECT_EQ(r.codePage, 1252);
-  EXPECT_EQ(r.sortOrder, "SortOrder[1033(0)]");
-  ASSERT_EQ(r.tables.size(), 1u);
-  EXPECT_EQ(r.tables[0].columns,
-            (std::vector<ReadColumn>{{"名", "text", 50}, {"i", "integer", 0}, {"f", "single", 0}, {"d", "datetime", 0}}));
-  EXPECT_EQ(r.tables[0].rows, (Rows{{"a\nb", "-32768", "12.3", "2001-02-03"},
-                                    {std::nullopt, std::nullopt, std::nullopt, std::nullopt}}));
-  EXPECT_EQ(r.indexes.at(0), std::vector<std::string>{"PK"});
-  EXPECT_TRUE(r.problems.empty());
-
-  // Jackcess failing half way through the file: the reply is cut off where
-  // the failure struck and ends with the problem list.
-  JetCheckReport cut = ParseJetCheck(
-      "{\"format\":\"V2000\",\"tables\":[{\"name\":\"T\",\"rowCount\":1,\"columns\":["
-      ",\"problems\":[\"cannot read the file: java.io.IOException: bad \\\"page\\\"\"]}\n",
-      1);
-  EXPECT_EQ(cut.exitStatus, 1);
-  EXPECT_EQ(cut.problems, std::vector<std::string>{"cannot read the file: java.io.IOException: bad \"page\""});
-  EXPECT_TRUE(cut.tables.empty());
-  EXPECT_THROW(ParseJetCheck("Exception in thread main\n", 1), ReaderError);
-  EXPECT_THROW(ParseJetCheck("{\"tables\":[{\"name\":\"T\",\"rowCount\":1,\"columns\":[{\"name\":\"i\",\"type\":"
-                             "\"INT\",\"length\":2}],\"indexes\":[],\"rows\":[[1,2]]}],\"problems\":[]}",
-                             0),
-               ReaderError);
+// accessdb-parser gives every value as text, dates as DD/MM/YYYY, a single
+// float as the double it widens to.
+TEST(ReaderReplies, AccessdbParser) {
+  ReaderTable t = ParseAccessdbParser(
+      "{\"tables\":[\"T\"],\"table\":{\"name\":\"T\",\"columns\":[{\"name\":\"名\",\"type\":\"text\","
+      "\"length\":50},{\"name\":\"i\",\"type\":\"integer\",\"length\":0},{\"name\":\"l\",\"type\":\"long\","
+      "\"length\":0},{\"name\":\"f\",\"type\":\"single\",\"length\":0},{\"name\":\"d\",\"type\":\"double\","
+      "\"length\":0},{\"name\":\"t\",\"type\":\"datetime\",\"length\":0}],"
+      "\"rows\":[[\"a\\nb\",\"-32768\",\"2147483647\",\"12.300000190734863\",\"1e+300\",\"31/12/1999\"],"
+      "[\"\",\"0\",\"0\",\"0\",\"0\",\"30/12/1899\"],null]}}");
+  EXPECT_EQ(t.name, "T");
+  EXPECT_EQ(t.columns, (std::vector<ReadColumn>{{"名", "text", 50}, {"i", "integer", 0}, {"l", "long", 0},
+                                                {"f", "single", 0}, {"d", "double", 0}, {"t", "datetime", 0}}));
+  EXPECT_EQ(t.rows, (Rows{{"a\nb", "-32768", "2147483647", "12.3", "1e+300", "1999-12-31"},
+                          {"", "0", "0", "0", "0", "1899-12-30"}, {}}));
+  // A table without rows.
+  EXPECT_TRUE(ParseAccessdbParser("{\"tables\":[\"T\"],\"table\":{\"name\":\"T\",\"columns\":[{\"name\":"
+                                  "\"i\",\"type\":\"integer\",\"length\":0}],\"rows\":[]}}")
+                  .rows.empty());
+  const std::string head = "{\"tables\":[\"T\"],\"table\":{\"name\":\"T\",\"columns\":[{\"name\":\"t\","
+                           "\"type\":\"datetime\",\"length\":0}],\"rows\":";
+  for (const char* rows : {"[[\"1999-12-31\"]]", "[[\"31/12/99\"]]", "[[\"31/13/1999\"]]", "[[\"31/12\"]]",
+                           "[[null]]", "[[\"31/12/1999\",\"x\"]]"})
+    EXPECT_THROW(ParseAccessdbParser(head + rows + "}}"), ReaderError) << rows;
+  EXPECT_THROW(ParseAccessdbParser("{\"tables\":[]}"), ReaderError);
 }
 
 TEST(ReaderReplies, MdbReaderAndMdbSchema) {
-  ReadTable t = ParseMdbReader(
+  ReaderTable t = ParseMdbReader(
       "{\"tables\":[\"T\"],\"table\":{\"name\":\"T\",\"columns\":[{\"name\":\"ソース位置\",\"type\":\"text\","
       "\"size\":256,\"length\":128},{\"name\":\"f\",\"type\":\"float\",\"size\":4,\"length\":0},"
       "{\"name\":\"d\",\"type\":\"datetime\",\"size\":8,\"length\":0}],"
@@ -146,6 +138,10 @@ TEST(ReaderReplies, MdbReaderAndMdbSchema) {
   EXPECT_EQ(t.columns, (std::vector<ReadColumn>{{"ソース位置", "text", 128}, {"f", "single", 0}, {"d", "datetime", 0}}));
   EXPECT_EQ(t.rows, (Rows{{"", "-3.25", "1999-12-31 13:45:06"}, {std::nullopt, "12.3", std::nullopt}}));
   EXPECT_THROW(ParseMdbReader("{\"tables\":[]}"), ReaderError);
+  // Only accessdb-parser's script marks a row as misread.
+  EXPECT_THROW(ParseMdbReader("{\"tables\":[\"T\"],\"table\":{\"name\":\"T\",\"columns\":[{\"name\":\"i\","
+                              "\"type\":\"integer\",\"size\":2,\"length\":0}],\"rows\":[null]}}"),
+               ReaderError);
 
   const char* schema =
       "-- That file uses encoding UTF-8\n\nCREATE TABLE [他]\n (\n\t[x]\t\t\tLong Integer\n);\n\n"
@@ -197,15 +193,17 @@ TEST_F(ReadersOnJetFile, EachReaderListsTheTableAndReadsEveryValue) {
   for (Reader r : kAllReaders) {
     SCOPED_TRACE(ReaderName(r));
     EXPECT_EQ(TableNames(r, file_), std::vector<std::string>{"ボーリング"});
-    ReadTable t = ReadTableWith(r, file_, "ボーリング");
+    ReaderTable t = ReadTableWith(r, file_, "ボーリング");
     EXPECT_EQ(t.columns, kColumns);
-    EXPECT_EQ(t.rows, kRows);
+    Rows expected = kRows;
+    if (r == Reader::AccessdbParser) {
+      // It sees no Null (it ignores the null mask) and no time of day.
+      expected[1][3] = "1999-12-31";
+      expected[2] = {"", "0", "0", "1899-12-30", ""};
+    }
+    EXPECT_EQ(t.rows, expected);
     EXPECT_THROW(ReadTableWith(r, file_, "無い表"), ReaderError);
   }
-  JetCheckReport report = RunJetCheck(file_);
-  EXPECT_EQ(report.exitStatus, 0) << report.output;
-  EXPECT_TRUE(report.problems.empty());
-  EXPECT_EQ(report.codePage, 1252);
   ExpectReadersAgree(file_, "ボーリング", kColumns, kRows);
   ExpectTablesListed(file_, {"ボーリング"});
 }
@@ -243,9 +241,9 @@ TEST_F(ReadersOnJetFile, DisagreementNamesReaderRowAndColumn) {
   ExpectReadersAgree(file_, "ボーリング", kColumns, reversed, /*anyOrder=*/true);
 }
 
-// The row count of the table's definition page is what Jackcess checks and
-// the scanning readers ignore: a wrong count is a problem only jet-check sees.
-TEST_F(ReadersOnJetFile, JetCheckProblemsFailTheComparison) {
+// The row count of the table's definition page is what the scanning readers
+// ignore: a wrong count is a problem only our verifier sees.
+TEST_F(ReadersOnJetFile, VerifierProblemsFailTheComparison) {
   S2Q_REQUIRE_JET_READERS();
   std::string bytes = ReadFile(file_);
   const size_t page = 4096;
@@ -260,21 +258,63 @@ TEST_F(ReadersOnJetFile, JetCheckProblemsFailTheComparison) {
   }
   ASSERT_EQ(found, 1u);
   WriteFile(file_, bytes);
-  JetCheckReport report = RunJetCheck(file_);
-  EXPECT_EQ(report.exitStatus, 1);
-  ASSERT_FALSE(report.problems.empty()) << report.output;
-  EXPECT_NE(report.problems[0].find("ボーリング"), std::string::npos) << report.problems[0];
   ::testing::TestPartResultArray failures;
   {
     ::testing::ScopedFakeTestPartResultReporter reporter(
         ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
     ExpectReadersAgree(file_, "ボーリング", kColumns, kRows);
   }
-  bool named = false;
-  for (int k = 0; k < failures.size(); ++k)
-    named |= std::string(failures.GetTestPartResult(k).message()).find("jet-check finds problems") !=
-             std::string::npos;
-  EXPECT_TRUE(named) << failures.size() << " failures, none from jet-check";
+  // The readers still agree; only the verifier objects, naming the table.
+  ASSERT_EQ(failures.size(), 1);
+  std::string m = failures.GetTestPartResult(0).message();
+  EXPECT_NE(m.find("ボーリング"), std::string::npos) << m;
+  EXPECT_NE(m.find("SR-DATA.MDB"), std::string::npos) << m;
+}
+
+// accessdb-parser misreads a record of 256 bytes or more: such a row is
+// counted, not compared, in either order; the rows it reads are compared.
+TEST(ReadersOnLongRows, AccessdbParserComparesTheRowsItCanRead) {
+  S2Q_REQUIRE_JET_READERS();
+  TempDir dir;
+  const fs::path file = dir / "SR-DATA.MDB";
+  auto db = JetBackend().Create("C:\\SR-DATA.MDB", file, ";LANGID=0x0411;CP=1252;COUNTRY=0", {});
+  db->CreateTable("T", {{"名", dbText, 20}, {"長", dbText, 255}});
+  auto t = db->Table("T");
+  const std::string longText(250, 'x');
+  for (const char* name : {"a", "b", "c"}) db->Insert(*t, {Value::Text(name), Value::Text(name)});
+  db->Insert(*t, {Value::Text("long"), Value::Text(longText)});
+  db->Close();
+  const std::vector<ReadColumn> columns = {{"名", "text", 20}, {"長", "text", 255}};
+  const Rows rows = {{"a", "a"}, {"b", "b"}, {"c", "c"}, {"long", longText}};
+  EXPECT_EQ(ReadTableWith(Reader::AccessdbParser, file, "T").rows, (Rows{{"a", "a"}, {"b", "b"}, {"c", "c"}, {}}));
+  ExpectReadersAgree(file, "T", columns, rows);
+  ExpectReadersAgree(file, "T", columns, Rows(rows.rbegin(), rows.rend()), /*anyOrder=*/true);
+  // A wrong short row fails every reader, a wrong long one all but
+  // accessdb-parser, a missing row every reader.
+  for (bool anyOrder : {false, true}) {
+    for (auto [row, failing] : {std::pair{1, 3}, std::pair{3, 2}}) {
+      Rows wrong = rows;
+      wrong[row][0] = "z";
+      ::testing::TestPartResultArray failures;
+      {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        ExpectReadersAgree(file, "T", columns, wrong, anyOrder);
+      }
+      EXPECT_EQ(failures.size(), failing) << "row " << row << " any order " << anyOrder;
+    }
+    ::testing::TestPartResultArray failures;
+    {
+      ::testing::ScopedFakeTestPartResultReporter reporter(
+          ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+      ExpectReadersAgree(file, "T", columns, Rows(rows.begin(), rows.begin() + 3), anyOrder);
+    }
+    bool counted = false;
+    for (int k = 0; k < failures.size(); ++k)
+      counted |= std::string(failures.GetTestPartResult(k).message()).find("accessdb-parser reads 4 rows") !=
+                 std::string::npos;
+    EXPECT_TRUE(counted) << "any order " << anyOrder;
+  }
 }
 
 // Sets an environment variable for the scope of a test, or removes it.
@@ -291,11 +331,13 @@ class EnvVar {
   std::optional<std::string> old_;
 };
 
-TEST_F(ReadersOnJetFile, AMissingReaderFailsUnderCiAndSkipsElsewhere) {
+// A missing reader fails the test on every machine, in CI or not.
+TEST_F(ReadersOnJetFile, AMissingReaderFailsTheTest) {
   S2Q_REQUIRE_JET_READERS();
-  EnvVar tool("S2Q_JET_CHECK", (dir_ / "no-jet-check").c_str());
-  EXPECT_NE(ReaderMissing(Reader::JetCheck), "");
+  EnvVar script("S2Q_ADB_READ", (dir_ / "no-adb-read.js").c_str());
+  EXPECT_NE(ReaderMissing(Reader::AccessdbParser), "");
   EXPECT_EQ(ReaderMissing(Reader::Mdbtools), "");
+  EXPECT_EQ(ReaderMissing(Reader::MdbReader), "");
   for (bool ci : {true, false}) {
     EnvVar ciVar("CI", ci ? "true" : nullptr);
     ::testing::TestPartResultArray results;
@@ -303,13 +345,15 @@ TEST_F(ReadersOnJetFile, AMissingReaderFailsUnderCiAndSkipsElsewhere) {
       ::testing::ScopedFakeTestPartResultReporter reporter(
           ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
       ExpectReadersAgree(file_, "ボーリング", kColumns, kRows);
+      [] { S2Q_REQUIRE_JET_READERS(); }();
     }
     // The readers there still agree; only the missing one is reported.
-    ASSERT_EQ(results.size(), 1) << "CI " << ci;
-    const auto& r = results.GetTestPartResult(0);
-    EXPECT_EQ(r.failed(), ci);
-    EXPECT_EQ(r.skipped(), !ci);
-    EXPECT_NE(std::string(r.message()).find("jet-check"), std::string::npos) << r.message();
+    ASSERT_EQ(results.size(), 2) << "CI " << ci;
+    for (int k = 0; k < 2; ++k) {
+      const auto& r = results.GetTestPartResult(k);
+      EXPECT_TRUE(r.failed()) << "CI " << ci;
+      EXPECT_NE(std::string(r.message()).find("accessdb-parser"), std::string::npos) << r.message();
+    }
   }
 }
 
