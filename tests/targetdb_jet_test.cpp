@@ -172,6 +172,28 @@ TEST(JetFormat, IndexKeysOfNumbersAndTexts) {
   EXPECT_EQ(text("ab").front(), 0x7F);
   EXPECT_EQ(text("ab").back(), 0x00);
   EXPECT_NE(text("ボーリング"), text("ホーリング"));
+  // Spaces at the end do not count; each half of a surrogate pair has codes
+  // of its own (U+20BB7 here as an independent implementation keys it).
+  EXPECT_EQ(text("ab  "), text("ab"));
+  EXPECT_EQ(text(" "), text(""));
+  EXPECT_NE(text(" ab"), text("ab"));
+  EXPECT_EQ(text("\xF0\xA0\xAE\xB7"), (jet::Bytes{0x7F, 0xB0, 0x44, 0xB8, 0xB7, 0x01, 0x3F, 0x3F, 0x00}));
+}
+
+TEST(JetStorage, ADescendingCatalogIndexIsRefusedRatherThanFilledWithWrongKeys) {
+  auto db = jet::Database::FromImage(jet::Database::CreateEmpty()->Image());
+  db->FindTable("MSysObjects")->indexes.at(1).columns.at(1).second = 0;  // ParentIdName: Name descending
+  jet::ColumnDef column;
+  column.name = "a";
+  column.type = jet::kLong;
+  db->Begin();
+  try {
+    db->CreateTable("T", {column}, 0);
+    ADD_FAILURE() << "a key of a descending index was made";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("降順"), std::string::npos) << e.what();
+  }
+  db->Rollback();
 }
 
 TEST(JetStorage, CreatedTableReadsBackWithItsFieldsAndRows) {

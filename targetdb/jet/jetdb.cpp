@@ -884,6 +884,8 @@ Bytes Database::IndexKey(const Table& t, const IndexDef& ix, const std::vector<C
     size_t i = 0;
     while (i < t.columns.size() && t.columns[i].number != number) ++i;
     if (i == t.columns.size()) Refuse("索引の列がありません");
+    // Only ascending keys are made; a descending column's key would be wrong.
+    if (!(order & 0x01)) Refuse("索引「" + ix.name + "」は降順のため、索引のキーを作れません");
     const Cell& cell = i < cells.size() ? cells[i] : Cell{};
     switch (t.columns[i].type) {
       case kLong:

@@ -315,6 +315,27 @@ CharCodes ParseCodeLine(std::string_view line) {
   return c;
 }
 
+// The code files leave out the surrogates; each half of a pair is keyed on
+// its own, as a character with two-byte codes and the extra code 3F. A high
+// surrogate's codes run from B002 (U+D800) one by one. A low surrogate's run
+// from B4F8 (U+DC00) over codes whose second byte is never 00 or 01, as the
+// codes of the ideographs do.
+CharCodes SurrogateCodes(char16_t c) {
+  uint32_t code = 0;
+  if (c < 0xDC00) {
+    code = 0xB002 + (c - 0xD800u);
+  } else {
+    const uint32_t start = 0xB4 * 254 + (0xF8 - 2);  // B4F8 counted in steps of 254
+    const uint32_t n = start + (c - 0xDC00u);
+    code = ((n / 254) << 8) | (n % 254 + 2);
+  }
+  CharCodes codes;
+  codes.kind = 'I';
+  codes.inlineCodes = {static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
+  codes.extra = {0x3F};
+  return codes;
+}
+
 const std::vector<CharCodes>& CodeTable() {
   static const std::vector<CharCodes> table = [] {
     static const char kLow[] =
@@ -336,6 +357,7 @@ const std::vector<CharCodes>& CodeTable() {
     };
     load(kLow, 0x0000, 0x00FF);
     load(kHigh, 0x0100, 0xFFFF);
+    for (uint32_t c = 0xD800; c < 0xE000; ++c) t[c] = SurrogateCodes(static_cast<char16_t>(c));
     return t;
   }();
   return table;
@@ -350,8 +372,10 @@ void AppendTextKey(Bytes& key, const std::optional<std::u16string>& v) {
   }
   key.push_back(0x7F);
   const std::vector<CharCodes>& table = CodeTable();
-  // Keys cover at most the 255 characters of a text field.
-  const std::u16string_view s = std::u16string_view(*v).substr(0, 255);
+  // Keys cover at most the 255 characters of a text field, and leave out
+  // the spaces that end them ("a " keys as "a", " " as "").
+  std::u16string_view s = std::u16string_view(*v).substr(0, 255);
+  while (!s.empty() && s.back() == u' ') s.remove_suffix(1);
 
   Bytes extra;               // extra codes, one slot per character with codes
   bool extraUsed = false;    // whether any extra code has been recorded

@@ -83,7 +83,9 @@ std::string DaysToDate(double days);
 // with its sign bit flipped. A null value is the single byte 00.
 void AppendLongKey(Bytes& key, std::optional<int32_t> v);
 // Ascending index key of a text in the General sort order (LCID 1033,
-// version 0): flag 7F, then the character codes and their extra codes.
+// version 0): flag 7F, then the character codes and their extra codes. Of a
+// text longer than 255 UTF-16 units only the first 255 count; spaces at its
+// end do not count.
 void AppendTextKey(Bytes& key, const std::optional<std::u16string>& v);
 
 }  // namespace s2q::jet
