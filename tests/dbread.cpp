@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 
 #include "env/platform.h"
@@ -25,7 +26,16 @@ std::string ValueText(const Value& value, const Field& field) {
       return std::string(buffer, end);
     }
     case Value::Type::Text:
-    case Value::Type::Date: return value.text;
+    case Value::Type::Date:
+    case Value::Type::Decimal: return value.text;
+    case Value::Type::Binary: {
+      std::string hex = "0x";
+      for (unsigned char c : value.text) {
+        std::snprintf(buffer, sizeof buffer, "%02X", c);
+        hex += buffer;
+      }
+      return hex;
+    }
   }
   return {};
 }

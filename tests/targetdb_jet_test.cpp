@@ -57,11 +57,12 @@ std::unique_ptr<Storage> Reopen(const fs::path& file) {
 }  // namespace
 
 void PrintTo(const Value& v, std::ostream* os) {
-  static const char* kTypes[] = {"Null", "Integer", "Real", "Text", "Date"};
+  static const char* kTypes[] = {"Null", "Integer", "Real", "Text", "Date", "Decimal", "Binary"};
   *os << kTypes[static_cast<int>(v.type)] << "(";
   if (v.type == Value::Type::Integer) *os << v.integer;
   if (v.type == Value::Type::Real) *os << v.real;
-  if (v.type == Value::Type::Text || v.type == Value::Type::Date) *os << v.text;
+  if (v.type == Value::Type::Binary) *os << test::ValueText(v, Field{});
+  else if (!v.text.empty()) *os << v.text;
   *os << ")";
 }
 

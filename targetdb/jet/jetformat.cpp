@@ -235,6 +235,78 @@ std::string DaysToDate(double v) {
   return buf;
 }
 
+// ---- Exact numbers and identifiers ------------------------------------------------
+
+namespace {
+
+// A magnitude with `scale` of its digits after the decimal point.
+std::string ScaledText(bool negative, unsigned __int128 magnitude, unsigned scale) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+  if (scale > 0) digits.insert(digits.size() - scale, 1, '.');
+  const bool zero = digits.find_first_not_of("0.") == std::string::npos;
+  return negative && !zero ? "-" + digits : digits;
+}
+
+}  // namespace
+
+std::string MoneyText(int64_t units) {
+  const bool negative = units < 0;
+  // The magnitude of the most negative value does not fit in 64 signed bits.
+  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  return ScaledText(negative, magnitude, 4);
+}
+
+std::optional<int64_t> MoneyUnits(std::string_view s) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  const size_t point = s.find('.');
+  const std::string_view whole = s.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : s.substr(point + 1);
+  if ((whole.empty() && fraction.empty()) || fraction.size() > 4) return std::nullopt;
+  unsigned __int128 units = 0;
+  for (std::string_view part : {whole, fraction}) {
+    for (char c : part) {
+      if (c < '0' || c > '9') return std::nullopt;
+      units = units * 10 + static_cast<unsigned>(c - '0');
+      if (units > (static_cast<unsigned __int128>(1) << 64)) return std::nullopt;
+    }
+  }
+  for (size_t i = fraction.size(); i < 4; ++i) units *= 10;
+  const unsigned __int128 limit = (static_cast<unsigned __int128>(1) << 63) - (negative ? 0 : 1);
+  if (units > limit) return std::nullopt;
+  return negative ? static_cast<int64_t>(0 - static_cast<uint64_t>(units)) : static_cast<int64_t>(units);
+}
+
+std::optional<std::string> NumericText(const uint8_t* p, size_t n, unsigned scale) {
+  if (n != 17 || scale > 28) return std::nullopt;
+  unsigned __int128 magnitude = 0;
+  for (size_t word = 0; word < 4; ++word) magnitude = (magnitude << 32) | Get32(p + 1 + word * 4);
+  return ScaledText(p[0] != 0, magnitude, scale);
+}
+
+std::optional<std::string> GuidText(const uint8_t* p, size_t n) {
+  if (n != 16) return std::nullopt;
+  // The stored order of the bytes: the first group reversed, the next two
+  // each reversed, the last eight as they are.
+  static const int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out = "{";
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+    out += kDigits[p[kOrder[i]] >> 4];
+    out += kDigits[p[kOrder[i]] & 0x0F];
+  }
+  return out + "}";
+}
+
 // ---- Index keys ------------------------------------------------------------------
 
 void AppendLongKey(Bytes& key, std::optional<int32_t> v) {

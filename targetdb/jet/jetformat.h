@@ -77,6 +77,26 @@ std::optional<double> DateToDays(std::string_view text);
 // Back to "YYYY-MM-DD", plus " HH:MM:SS" when there is a time of day.
 std::string DaysToDate(double days);
 
+// ---- Exact numbers and identifiers ------------------------------------------------
+
+// A Currency value, a count of 1/10000 kept in 64 bits, as decimal text with
+// its four decimals: "-12.3400".
+std::string MoneyText(int64_t units);
+// A decimal text ("-12.34", "+7", "0.0001"; at most four decimals, no
+// exponent) as a count of 1/10000; nullopt for any other text and beyond the
+// 64-bit range.
+std::optional<int64_t> MoneyUnits(std::string_view text);
+// A NUMERIC value as a row stores it, 17 bytes: a sign byte (nonzero for a
+// negative number), then the unscaled magnitude in 128 bits as four 32-bit
+// little-endian words, the most significant first. As decimal text with
+// `scale` decimals ("-1.50" for 150 at scale 2); nullopt for another size or
+// a scale beyond 28.
+std::optional<std::string> NumericText(const uint8_t* p, size_t n, unsigned scale);
+// A GUID as a row stores it, 16 bytes whose first three groups are
+// little-endian, as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"; nullopt for
+// another size.
+std::optional<std::string> GuidText(const uint8_t* p, size_t n);
+
 // ---- Index keys ------------------------------------------------------------------
 
 // Ascending index key of a 32-bit integer: flag 7F, then the value big-endian
