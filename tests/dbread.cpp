@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
-#include <cstdio>
 #include <fstream>
 
 #include "env/platform.h"
@@ -30,10 +29,7 @@ std::string ValueText(const Value& value, const Field& field) {
     case Value::Type::Decimal: return value.text;
     case Value::Type::Binary: {
       std::string hex = "0x";
-      for (unsigned char c : value.text) {
-        std::snprintf(buffer, sizeof buffer, "%02X", c);
-        hex += buffer;
-      }
+      for (unsigned char c : value.text) hex += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
       return hex;
     }
   }
