@@ -177,6 +177,14 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
       }
       result.outcome = ExecuteOutcome::Converted;
     }
+  } catch (const RunRefused& e) {
+    // Refused before anything was written: told as the checks are.
+    { SlotCloser closer(app.db); }
+    app.ui.SetHourglass(false);
+    view.SetMessageLine("");
+    app.ui.MsgBox(e.what(), MsgIcon::Exclamation);
+    result = ExecuteResult{};
+    return result;
   } catch (const std::exception& e) {
     { SlotCloser closer(app.db); }  // a database left open by the failure is closed
     hold.reset();

@@ -111,6 +111,12 @@ RunResult ConvertHoles(AppState& app, const HoleList& holes,
   DatabaseHold hold(app.db, databasePath);  // released after the close below
   SlotCloser closer(app.db);
   app.db.BoringDb = app.db.Engine().Workspaces(0).OpenDatabase(databasePath);
+  // A table the database keeps but cannot write into (a field of a type it
+  // does not write, an index it cannot keep consistent) would fail only at
+  // the first hole.
+  if (const std::string why = app.db.BoringDb->WhyUnwritable(kBoringTable); !why.empty()) {
+    throw RunRefused(why + "。何も変換していません。");
+  }
 
   // The selected holes and their paths, checked before anything is
   // written, so that a refused selection changes nothing.

@@ -5,10 +5,18 @@
 #include <string>
 
 #include "convert/commands.h"
+#include "env/errors.h"
 
 namespace s2q {
 
 class Database;
+
+// A check of the run that refused before any hole was read or written; the
+// message says why, for the user as it stands.
+class RunRefused : public Error {
+ public:
+  using Error::Error;
+};
 
 // The hole path: the source folder, "\" unless it ends with one, the hole's
 // name and "\".
@@ -22,11 +30,12 @@ bool FindHole(Database& db, const std::string& fieldName, const std::string& val
 // reading the source folder afresh for every hole; unselected holes are not
 // read. A selected folder that holds neither TITL01.TXT nor TITL02.TXT is no
 // hole: it is left out and named in the result. Before any hole is read or
-// written, a selection is refused with an Error naming the folders when a
-// folder name holds a "\" or when two hole paths differ only in the case of
-// A to Z (the lookup of ソース位置 would take them for one hole). A failing
-// hole closes the database and raises an Error naming the hole and what was
-// wrong; the holes before it stay written.
+// written, a boring table the database cannot write rows into is refused with
+// RunRefused saying why, and a selection is refused with an Error naming the
+// folders when a folder name holds a "\" or when two hole paths differ only
+// in the case of A to Z (the lookup of ソース位置 would take them for one
+// hole). A failing hole closes the database and raises an Error naming the
+// hole and what was wrong; the holes before it stay written.
 RunResult ConvertHoles(AppState& app, const HoleList& holes,
                        const std::function<std::string()>& sourceText);
 

@@ -275,6 +275,15 @@ void Database::Execute(const std::string& sql) {
   storage.Update(table, assignments, where, st.where.value.text);
 }
 
+std::string Database::WhyUnwritable(const std::string& table) {
+  Storage& storage = impl_->Open();
+  std::shared_ptr<const BoundTable> bound = impl_->Table(table);
+  if (!bound) {
+    Fail(Kind::NoTable, "データベース「" + storage.Path() + "」にテーブル「" + table + "」がありません");
+  }
+  return storage.WhyUnwritable(*bound->layout);
+}
+
 // ---- Workspace, engine ----------------------------------------------------
 
 std::optional<StorageFormat> Workspace::FormatOf(const std::string& path) const {

@@ -106,6 +106,10 @@ class Database {
                                            int16_t type = dbOpenSnapshot);
   // Applies one statement durably and atomically, or throws DbError.
   void Execute(const std::string& sql);
+  // Why statements cannot add rows to the table or change them, as the
+  // sentence they would be refused with; "" when they can. Throws
+  // DbError(NoTable) for a table the database does not have.
+  std::string WhyUnwritable(const std::string& table);
   void Close();
   const std::string& Path() const { return path_; }
 

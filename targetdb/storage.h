@@ -17,13 +17,20 @@
 namespace s2q {
 
 enum : int16_t {
-  dbInteger = 3,  // 16-bit integer
-  dbLong = 4,     // 32-bit integer (read back from tables made by other tools)
-  dbSingle = 6,   // single float
-  dbDouble = 7,   // double float (read back from tables made by other tools)
-  dbDate = 8,     // date/time
-  dbText = 10,    // text of a given size
-  dbMemo = 12,    // long text (read back from tables made by other tools)
+  dbBoolean = 1,     // Yes/No (read back from tables made by other tools)
+  dbByte = 2,        // 8-bit unsigned integer (read back)
+  dbInteger = 3,     // 16-bit integer
+  dbLong = 4,        // 32-bit integer (read back from tables made by other tools)
+  dbCurrency = 5,    // money, four decimals (read back)
+  dbSingle = 6,      // single float
+  dbDouble = 7,      // double float (read back from tables made by other tools)
+  dbDate = 8,        // date/time
+  dbBinary = 9,      // bytes of a given size (read back)
+  dbText = 10,       // text of a given size
+  dbLongBinary = 11, // OLE object, long bytes (read back)
+  dbMemo = 12,       // long text (read back from tables made by other tools)
+  dbGUID = 15,       // 16-byte identifier (read back)
+  dbDecimal = 20,    // exact decimal number, NUMERIC (read back)
 };
 
 struct Field {
@@ -32,20 +39,26 @@ struct Field {
   int16_t Size = 0;  // characters, text fields only; 0 for a text without limit
 };
 
-// A value converted to its field's type.
+// A value converted to its field's type. Statements make the first five
+// kinds; Decimal and Binary come only from fields of tables other tools made.
 struct Value {
-  enum class Type { Null, Integer, Real, Text, Date } type = Type::Null;
-  int64_t integer = 0;  // Integer
+  enum class Type { Null, Integer, Real, Text, Date, Decimal, Binary } type = Type::Null;
+  int64_t integer = 0;  // Integer (a Yes/No field reads as -1 or 0)
   double real = 0;      // Real: the number as written (a single field keeps
                         // what a single float holds of it)
-  std::string text;     // Text; Date: "YYYY-MM-DD", with " HH:MM:SS" when the
-                        // stored date has a time of day
+  std::string text;     // Text (a GUID as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
+                        // Date: "YYYY-MM-DD", with " HH:MM:SS" when the
+                        // stored date has a time of day; Decimal: the exact
+                        // number with all its stored decimals ("-12.3400",
+                        // money with four); Binary: the bytes
 
   static Value Null() { return {}; }
   static Value Int(int64_t v) { return {Type::Integer, v, 0, {}}; }
   static Value Real(double v) { return {Type::Real, 0, v, {}}; }
   static Value Text(std::string v) { return {Type::Text, 0, 0, std::move(v)}; }
   static Value Date(std::string iso) { return {Type::Date, 0, 0, std::move(iso)}; }
+  static Value Decimal(std::string number) { return {Type::Decimal, 0, 0, std::move(number)}; }
+  static Value Binary(std::string bytes) { return {Type::Binary, 0, 0, std::move(bytes)}; }
   bool operator==(const Value&) const = default;
 };
 
@@ -75,6 +88,10 @@ class Storage {
   virtual std::shared_ptr<const TableLayout> Table(const std::string& name) = 0;
   // Stores a new table; names and types are already checked by the caller.
   virtual void CreateTable(const std::string& name, const std::vector<Field>& fields) = 0;
+  // Why rows cannot be added to the table or changed in it, as the sentence
+  // Insert and Update would refuse them with (naming the database and the
+  // table); "" when they can.
+  virtual std::string WhyUnwritable(const TableLayout& table) = 0;
   // Whether some row holds `text` in the text field at `field` (A to Z
   // without regard to case).
   virtual bool HasRow(const TableLayout& table, size_t field, const std::string& text) = 0;

@@ -163,6 +163,30 @@ TEST_F(BatchTest, ConvertRefusalsFollowTheExecuteRoad) {
   EXPECT_EQ(CatalogueBytes(), catalogue);
 }
 
+TEST_F(BatchTest, ABoringTableTheDatabaseCannotWriteIsRefusedBeforeAnyHole) {
+  ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
+  const std::string catalogue = CatalogueBytes();
+  // The table's first text field becomes a memo field, which the Jet backend
+  // reads but does not write.
+  std::string bytes = test::ReadFile(Database());
+  const auto image = jet::Database::FromImage(jet::Bytes(bytes.begin(), bytes.end()));
+  const jet::Table* table = image->FindTable("ボーリング");
+  ASSERT_TRUE(table && table->indexes.empty());
+  size_t text = 0;
+  while (table->columns.at(text).type != jet::kText) ++text;
+  bytes[table->tdefPage * jet::kPageSize + 63 + 25 * text] = static_cast<char>(jet::kMemo);
+  test::WriteFile(Database(), bytes);
+
+  Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
+  EXPECT_EQ(r.status, kExitRefused) << r.err;
+  EXPECT_NE(r.err.find("テーブル「ボーリング」には"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("フィールド「" + table->columns[text].name + "」"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("何も変換していません"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("変換を中止しました"), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadFile(Database()), bytes);
+  EXPECT_EQ(CatalogueBytes(), catalogue);
+}
+
 TEST_F(BatchTest, DestinationWithoutDatabasePointsToCreate) {
   Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
   EXPECT_EQ(r.status, kExitRefused);

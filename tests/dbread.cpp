@@ -27,7 +27,13 @@ std::string ValueText(const Value& value, const Field& field) {
       return std::string(buffer, end);
     }
     case Value::Type::Text:
-    case Value::Type::Date: return value.text;
+    case Value::Type::Date:
+    case Value::Type::Decimal: return value.text;
+    case Value::Type::Binary: {
+      std::string hex = "0x";
+      for (unsigned char c : value.text) hex += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+      return hex;
+    }
   }
   return {};
 }

@@ -15,7 +15,8 @@ namespace s2q::test {
 
 // A value as text: integers in decimal, single floats as the shortest text
 // that reads back as the same float (12.3), doubles likewise, dates
-// "YYYY-MM-DD", texts as they are; Null is "(null)".
+// "YYYY-MM-DD", texts and exact decimals as they are, bytes as "0x" and
+// their hexadecimal digits; Null is "(null)".
 std::string ValueText(const Value& value, const Field& field);
 
 struct TableContents {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -30,6 +31,17 @@ TempDir::~TempDir() {
   std::error_code ec;
   fs::current_path(fs::temp_directory_path(), ec);
   fs::remove_all(path_, ec);
+}
+
+fs::path SharedPath(const std::string& rel) {
+  const char* source = std::getenv("S2Q_SOURCE_DIR");
+  if (!source || !*source) return {};
+  return (fs::path(source) / ".." / "shared" / rel).lexically_normal();
+}
+
+bool RunsInCi() {
+  const char* ci = std::getenv("CI");
+  return ci && *ci;
 }
 
 PlatformFacts FactsOn(const fs::path& root, const std::string& letters,

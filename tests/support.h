@@ -1,7 +1,7 @@
 #pragma once
 // Shared helpers of the tests: temporary folders, platforms built on them, a
 // user interface that records what it is asked to show, the message of a
-// raised Error.
+// raised Error, the data shared beside the sources.
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -42,6 +42,26 @@ void WriteCp932(const std::filesystem::path& path, const std::string& utf8);
 // The message of the Error that `action` raises, or a test failure and ""
 // when it raises none.
 std::string ErrorOf(const std::function<void()>& action);
+
+// A file or folder of the data kept beside the sources and not in them:
+// S2Q_SOURCE_DIR/../shared/<rel>; empty when S2Q_SOURCE_DIR is not set.
+std::filesystem::path SharedPath(const std::string& rel);
+// Whether the tests run in continuous integration (the variable CI is set).
+bool RunsInCi();
+// Skips the test when the shared data `where` is missing (a fresh clone has
+// none), or fails it under continuous integration, where it must be there.
+#define S2Q_REQUIRE_SHARED(where)                                             \
+  do {                                                                       \
+    const std::filesystem::path s2q_shared = (where);                        \
+    if (s2q_shared.empty() || !std::filesystem::exists(s2q_shared)) {        \
+      const std::string s2q_why =                                            \
+          "shared test data missing: " +                                     \
+          (s2q_shared.empty() ? std::string("S2Q_SOURCE_DIR is not set")     \
+                              : s2q_shared.string());                        \
+      if (::s2q::test::RunsInCi()) FAIL() << s2q_why;                        \
+      GTEST_SKIP() << s2q_why;                                               \
+    }                                                                        \
+  } while (false)
 
 struct RecordedBox {
   std::string text;

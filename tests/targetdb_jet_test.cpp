@@ -59,11 +59,12 @@ std::unique_ptr<Storage> Reopen(const fs::path& file) {
 }  // namespace
 
 void PrintTo(const Value& v, std::ostream* os) {
-  static const char* kTypes[] = {"Null", "Integer", "Real", "Text", "Date"};
+  static const char* kTypes[] = {"Null", "Integer", "Real", "Text", "Date", "Decimal", "Binary"};
   *os << kTypes[static_cast<int>(v.type)] << "(";
   if (v.type == Value::Type::Integer) *os << v.integer;
   if (v.type == Value::Type::Real) *os << v.real;
-  if (v.type == Value::Type::Text || v.type == Value::Type::Date) *os << v.text;
+  if (v.type == Value::Type::Binary) *os << test::ValueText(v, Field{});
+  else if (!v.text.empty()) *os << v.text;
   *os << ")";
 }
 
@@ -164,6 +165,20 @@ TEST(JetFormat, IndexKeysOfNumbersAndTexts) {
   EXPECT_EQ(text("ab").front(), 0x7F);
   EXPECT_EQ(text("ab").back(), 0x00);
   EXPECT_NE(text("ボーリング"), text("ホーリング"));
+  // Spaces at the end do not count; each half of a surrogate pair has codes
+  // of its own (U+20BB7 here as an independent implementation keys it).
+  EXPECT_EQ(text("ab  "), text("ab"));
+  EXPECT_EQ(text(" "), text(""));
+  EXPECT_NE(text(" ab"), text("ab"));
+  EXPECT_EQ(text("\xF0\xA0\xAE\xB7"), (jet::Bytes{0x7F, 0xB0, 0x44, 0xB8, 0xB7, 0x01, 0x3F, 0x3F, 0x00}));
+}
+
+TEST(JetStorage, ADescendingCatalogIndexIsRefusedRatherThanFilledWithWrongKeys) {
+  auto db = jet::Database::FromImage(jet::Database::CreateEmpty()->Image());
+  db->FindTable("MSysObjects")->indexes.at(1).columns.at(1).second = 0;  // ParentIdName: Name descending
+  db->Begin();
+  EXPECT_THROW(db->CreateTable("T", {jet::ColumnDef{}}, 0), std::runtime_error);
+  db->Rollback();
 }
 
 TEST(JetStorage, CreatedTableReadsBackWithItsFieldsAndRows) {

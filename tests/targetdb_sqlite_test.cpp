@@ -147,11 +147,12 @@ TEST_F(DaoTest, ForeignValuesReadBackAsValidTextAndDates) {
     raw.Exec("INSERT INTO T VALUES ('ok', '2001-02-03')");
     raw.Exec("INSERT INTO T VALUES (CAST(X'EDA080C0AF' AS TEXT), 5)");
     raw.Exec("INSERT INTO T VALUES ('t', '2001-02-03 04:05:06')");
+    raw.Exec("INSERT INTO T VALUES (X'00FF41', X'01')");  // bytes stay bytes
   }
   auto db = Ws().OpenDatabase("C:\\f.db");
   auto rs = db->OpenRecordset("T", dbOpenSnapshot);
   const auto rows = rs->GetRows();
-  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(rows.size(), 5u);
   // Each byte that does not start a UTF-8 character reads as U+FFFD; a
   // character cut at the end of the text too.
   EXPECT_EQ(rows[0][0], Value::Text("A\uFFFDBあ\uFFFD\uFFFD"));
@@ -161,6 +162,7 @@ TEST_F(DaoTest, ForeignValuesReadBackAsValidTextAndDates) {
   EXPECT_EQ(rows[2][0], Value::Text("\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"));
   EXPECT_EQ(rows[2][1], Value::Text("5"));
   EXPECT_EQ(rows[3][1], Value::Date("2001-02-03 04:05:06"));
+  EXPECT_EQ(rows[4], (std::vector<Value>{Value::Binary(std::string("\0\xFF" "A", 3)), Value::Binary("\x01")}));
 }
 
 TEST_F(DaoTest, LookupWorksOnATableWithoutTheIndex) {

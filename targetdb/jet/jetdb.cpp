@@ -89,6 +89,15 @@ size_t FixedLength(uint8_t type) {
   }
 }
 
+// The bytes a fixed-length column takes in the fixed part of a row: its
+// type's size, or for a text (two bytes a character), binary or unknown type
+// the length its definition gives.
+size_t FixedSize(const ColumnDef& c) {
+  if (c.type == kBool) return 0;
+  const size_t size = FixedLength(c.type);
+  return size != 0 ? size : c.length;
+}
+
 bool IsVariable(uint8_t type) {
   return type == kText || type == kBinary || type == kMemo || type == kOle;
 }
@@ -321,6 +330,10 @@ std::unique_ptr<Table> Database::LoadTable(uint32_t tdefPage, const std::string&
     cd.extFlags = c[16];
     cd.fixedOffset = Get16(c + 21);
     cd.length = Get16(c + 23);
+    if (cd.type == kNumeric) {
+      cd.precision = c[11];
+      cd.scale = c[12];
+    }
     t->columns.push_back(cd);
   }
   for (auto& cd : t->columns) {
@@ -368,16 +381,16 @@ std::unique_ptr<Table> Database::LoadTable(uint32_t tdefPage, const std::string&
   std::string badColumn;
   for (const auto& c : t->columns) {
     rowColumns = std::max<size_t>(rowColumns, c.number + size_t{1});
-    const bool fixedType = c.type == kByte || c.type == kInt || c.type == kLong || c.type == kFloat ||
-                           c.type == kDouble || c.type == kDateTime;
+    const bool fixedType = c.type == kByte || c.type == kInt || c.type == kLong || c.type == kMoney ||
+                           c.type == kFloat || c.type == kDouble || c.type == kDateTime;
     bool bad = c.number == 0xFFFF;
     if (!c.Fixed()) {
       rowVars = std::max<size_t>(rowVars, c.varIndex + size_t{1});
       bad = bad || fixedType || numVar == 0 || c.varIndex == 0xFFFF;
     } else if (c.type != kBool) {
-      const size_t end = c.fixedOffset + FixedLength(c.type);
+      const size_t end = c.fixedOffset + FixedSize(c);
       fixedSize = std::max(fixedSize, end);
-      bad = bad || c.type == kText || end > kPageSize;
+      bad = bad || (c.type == kText && c.length < 2) || end > kPageSize;
     }
     if (bad && badColumn.empty()) badColumn = c.name;
   }
@@ -393,7 +406,7 @@ std::unique_ptr<Table> Database::LoadTable(uint32_t tdefPage, const std::string&
   for (const auto& c : t->columns) {
     if (!t->unwritable.empty()) break;
     const bool supported = c.type == kText || c.type == kDateTime || c.type == kInt || c.type == kLong ||
-                           c.type == kFloat || c.type == kDouble;
+                           c.type == kMoney || c.type == kFloat || c.type == kDouble;
     if (!supported) {
       t->unwritable = "このプログラムが書き込まない型のフィールド「" + c.name + "」があるため";
     } else if (c.flags & 0x04) {
@@ -637,7 +650,7 @@ std::vector<Cell> Database::DecodeRow(const Table& t, const uint8_t* r, size_t l
     const uint8_t* p = nullptr;
     size_t n = 0;
     if (c.Fixed()) {
-      n = FixedLength(c.type);
+      n = FixedSize(c);
       if (2 + c.fixedOffset + n > len) Damaged("fixed column outside its row");
       p = r + 2 + c.fixedOffset;
     } else {
@@ -647,12 +660,17 @@ std::vector<Cell> Database::DecodeRow(const Table& t, const uint8_t* r, size_t l
       if (s > e || e > len) Damaged("variable column outside its row");
       p = r + s;
       n = e - s;
+      // A number kept among the variable-length values must still be whole
+      // (GUID and NUMERIC values are checked where they are read).
+      if (n < FixedLength(c.type) && c.type != kGuid && c.type != kNumeric) {
+        Damaged("variable column shorter than its type");
+      }
     }
     switch (c.type) {
       case kByte: out[i].v = static_cast<int64_t>(p[0]); break;
       case kInt: out[i].v = static_cast<int64_t>(static_cast<int16_t>(Get16(p))); break;
       case kLong: out[i].v = static_cast<int64_t>(static_cast<int32_t>(Get32(p))); break;
-      case kMoney: out[i].v = static_cast<double>(static_cast<int64_t>(Get64(p))) / 10000.0; break;
+      case kMoney: out[i].v = static_cast<int64_t>(Get64(p)); break;
       case kFloat: {
         float f;
         const uint32_t bits = Get32(p);
@@ -670,7 +688,8 @@ std::vector<Cell> Database::DecodeRow(const Table& t, const uint8_t* r, size_t l
 }
 
 Cell Database::ReadLongValue(const ColumnDef& c, const uint8_t* p, size_t n) {
-  if (n < 12) return {};
+  if (n == 0) return c.type == kMemo ? Cell{std::u16string()} : Cell{Bytes()};
+  if (n < 12) Damaged("long value header");
   const uint32_t total = Get32(p) & 0x3FFFFFFF;
   const uint8_t kind = p[3] & 0xC0;
   Bytes data;
@@ -780,18 +799,32 @@ Bytes Database::EncodeRow(const Table& t, const std::vector<Cell>& cells) const 
         break;
       }
       case kDouble: case kDateTime: Put64(f, BitsFromDouble(number())); break;
+      case kMoney: {
+        const auto* units = std::get_if<int64_t>(&cell.v);
+        if (!units) Refuse("フィールド「" + c.name + "」に通貨でない値は書き込めません");
+        Put64(f, static_cast<uint64_t>(*units));
+        break;
+      }
       case kText: {
         const auto* s = std::get_if<std::u16string>(&cell.v);
         if (!s) Refuse("フィールド「" + c.name + "」に文字列でない値は書き込めません");
         if (c.length > 0 && s->size() > c.length / 2u) {
           Refuse("フィールド「" + c.name + "」の長さ " + std::to_string(c.length / 2) + " 文字を超えています");
         }
-        vars[c.varIndex] = EncodeText(*s, (c.extFlags & 0x01) != 0);
+        if (c.Fixed()) {
+          // A fixed-length text fills its place, uncompressed, padded with
+          // spaces.
+          for (size_t k = 0; k < c.length / 2u; ++k) Put16(f + 2 * k, k < s->size() ? (*s)[k] : u' ');
+        } else {
+          vars[c.varIndex] = EncodeText(*s, (c.extFlags & 0x01) != 0);
+        }
         break;
       }
       case kBinary: {
         const auto* b = std::get_if<Bytes>(&cell.v);
-        if (!b || (c.length > 0 && b->size() > c.length)) Refuse("フィールド「" + c.name + "」に書き込めない値です");
+        if (!b || c.Fixed() || (c.length > 0 && b->size() > c.length)) {
+          Refuse("フィールド「" + c.name + "」に書き込めない値です");
+        }
         vars[c.varIndex] = *b;
         break;
       }
@@ -884,6 +917,8 @@ Bytes Database::IndexKey(const Table& t, const IndexDef& ix, const std::vector<C
     size_t i = 0;
     while (i < t.columns.size() && t.columns[i].number != number) ++i;
     if (i == t.columns.size()) Refuse("索引の列がありません");
+    // Only ascending keys are made; a descending column's key would be wrong.
+    if (!(order & 0x01)) Refuse("索引「" + ix.name + "」は降順のため、索引のキーを作れません");
     const Cell& cell = i < cells.size() ? cells[i] : Cell{};
     switch (t.columns[i].type) {
       case kLong:

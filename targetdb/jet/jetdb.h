@@ -37,7 +37,9 @@ enum ColType : uint8_t {
   kNumeric = 0x10,
 };
 
-// One value of a row as the format stores it.
+// One value of a row as the format stores it: integers (money as its count
+// of 1/10000), floats and dates, texts, bytes (binary, OLE, GUID and NUMERIC
+// values as stored), Yes/No.
 struct Cell {
   std::variant<std::monostate, int64_t, double, std::u16string, Bytes, bool> v;
   bool IsNull() const { return v.index() == 0; }
@@ -59,6 +61,8 @@ struct ColumnDef {
   uint16_t length = 0;    // bytes (text: two per character)
   uint8_t flags = 0;      // 0x01 fixed length, 0x04 auto number
   uint8_t extFlags = 0;   // 0x01 Unicode compression
+  uint8_t precision = 0;  // NUMERIC: digits in all
+  uint8_t scale = 0;      // NUMERIC: digits after the decimal point
   bool Fixed() const { return (flags & 0x01) != 0; }
 };
 

@@ -235,6 +235,78 @@ std::string DaysToDate(double v) {
   return buf;
 }
 
+// ---- Exact numbers and identifiers ------------------------------------------------
+
+namespace {
+
+// A magnitude with `scale` of its digits after the decimal point.
+std::string ScaledText(bool negative, unsigned __int128 magnitude, unsigned scale) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+  if (scale > 0) digits.insert(digits.size() - scale, 1, '.');
+  const bool zero = digits.find_first_not_of("0.") == std::string::npos;
+  return negative && !zero ? "-" + digits : digits;
+}
+
+}  // namespace
+
+std::string MoneyText(int64_t units) {
+  const bool negative = units < 0;
+  // The magnitude of the most negative value does not fit in 64 signed bits.
+  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  return ScaledText(negative, magnitude, 4);
+}
+
+std::optional<int64_t> MoneyUnits(std::string_view s) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  const size_t point = s.find('.');
+  const std::string_view whole = s.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : s.substr(point + 1);
+  if ((whole.empty() && fraction.empty()) || fraction.size() > 4) return std::nullopt;
+  unsigned __int128 units = 0;
+  for (std::string_view part : {whole, fraction}) {
+    for (char c : part) {
+      if (c < '0' || c > '9') return std::nullopt;
+      units = units * 10 + static_cast<unsigned>(c - '0');
+      if (units > (static_cast<unsigned __int128>(1) << 64)) return std::nullopt;
+    }
+  }
+  for (size_t i = fraction.size(); i < 4; ++i) units *= 10;
+  const unsigned __int128 limit = (static_cast<unsigned __int128>(1) << 63) - (negative ? 0 : 1);
+  if (units > limit) return std::nullopt;
+  return negative ? static_cast<int64_t>(0 - static_cast<uint64_t>(units)) : static_cast<int64_t>(units);
+}
+
+std::optional<std::string> NumericText(const uint8_t* p, size_t n, unsigned scale) {
+  if (n != 17 || scale > 28) return std::nullopt;
+  unsigned __int128 magnitude = 0;
+  for (size_t word = 0; word < 4; ++word) magnitude = (magnitude << 32) | Get32(p + 1 + word * 4);
+  return ScaledText(p[0] != 0, magnitude, scale);
+}
+
+std::optional<std::string> GuidText(const uint8_t* p, size_t n) {
+  if (n != 16) return std::nullopt;
+  // The stored order of the bytes: the first group reversed, the next two
+  // each reversed, the last eight as they are.
+  static const int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out = "{";
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+    out += kDigits[p[kOrder[i]] >> 4];
+    out += kDigits[p[kOrder[i]] & 0x0F];
+  }
+  return out + "}";
+}
+
 // ---- Index keys ------------------------------------------------------------------
 
 void AppendLongKey(Bytes& key, std::optional<int32_t> v) {
@@ -315,6 +387,27 @@ CharCodes ParseCodeLine(std::string_view line) {
   return c;
 }
 
+// The code files leave out the surrogates; each half of a pair is keyed on
+// its own, as a character with two-byte codes and the extra code 3F. A high
+// surrogate's codes run from B002 (U+D800) one by one. A low surrogate's run
+// from B4F8 (U+DC00) over codes whose second byte is never 00 or 01, as the
+// codes of the ideographs do.
+CharCodes SurrogateCodes(char16_t c) {
+  uint32_t code = 0;
+  if (c < 0xDC00) {
+    code = 0xB002 + (c - 0xD800u);
+  } else {
+    const uint32_t start = 0xB4 * 254 + (0xF8 - 2);  // B4F8 counted in steps of 254
+    const uint32_t n = start + (c - 0xDC00u);
+    code = ((n / 254) << 8) | (n % 254 + 2);
+  }
+  CharCodes codes;
+  codes.kind = 'I';
+  codes.inlineCodes = {static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
+  codes.extra = {0x3F};
+  return codes;
+}
+
 const std::vector<CharCodes>& CodeTable() {
   static const std::vector<CharCodes> table = [] {
     static const char kLow[] =
@@ -336,6 +429,7 @@ const std::vector<CharCodes>& CodeTable() {
     };
     load(kLow, 0x0000, 0x00FF);
     load(kHigh, 0x0100, 0xFFFF);
+    for (uint32_t c = 0xD800; c < 0xE000; ++c) t[c] = SurrogateCodes(static_cast<char16_t>(c));
     return t;
   }();
   return table;
@@ -350,8 +444,10 @@ void AppendTextKey(Bytes& key, const std::optional<std::u16string>& v) {
   }
   key.push_back(0x7F);
   const std::vector<CharCodes>& table = CodeTable();
-  // Keys cover at most the 255 characters of a text field.
-  const std::u16string_view s = std::u16string_view(*v).substr(0, 255);
+  // Keys cover at most the 255 characters of a text field, and leave out
+  // the spaces that end them ("a " keys as "a", " " as "").
+  std::u16string_view s = std::u16string_view(*v).substr(0, 255);
+  while (!s.empty() && s.back() == u' ') s.remove_suffix(1);
 
   Bytes extra;               // extra codes, one slot per character with codes
   bool extraUsed = false;    // whether any extra code has been recorded

@@ -77,13 +77,35 @@ std::optional<double> DateToDays(std::string_view text);
 // Back to "YYYY-MM-DD", plus " HH:MM:SS" when there is a time of day.
 std::string DaysToDate(double days);
 
+// ---- Exact numbers and identifiers ------------------------------------------------
+
+// A Currency value, a count of 1/10000 kept in 64 bits, as decimal text with
+// its four decimals: "-12.3400".
+std::string MoneyText(int64_t units);
+// A decimal text ("-12.34", "+7", "0.0001"; at most four decimals, no
+// exponent) as a count of 1/10000; nullopt for any other text and beyond the
+// 64-bit range.
+std::optional<int64_t> MoneyUnits(std::string_view text);
+// A NUMERIC value as a row stores it, 17 bytes: a sign byte (nonzero for a
+// negative number), then the unscaled magnitude in 128 bits as four 32-bit
+// little-endian words, the most significant first. As decimal text with
+// `scale` decimals ("-1.50" for 150 at scale 2); nullopt for another size or
+// a scale beyond 28.
+std::optional<std::string> NumericText(const uint8_t* p, size_t n, unsigned scale);
+// A GUID as a row stores it, 16 bytes whose first three groups are
+// little-endian, as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"; nullopt for
+// another size.
+std::optional<std::string> GuidText(const uint8_t* p, size_t n);
+
 // ---- Index keys ------------------------------------------------------------------
 
 // Ascending index key of a 32-bit integer: flag 7F, then the value big-endian
 // with its sign bit flipped. A null value is the single byte 00.
 void AppendLongKey(Bytes& key, std::optional<int32_t> v);
 // Ascending index key of a text in the General sort order (LCID 1033,
-// version 0): flag 7F, then the character codes and their extra codes.
+// version 0): flag 7F, then the character codes and their extra codes. Of a
+// text longer than 255 UTF-16 units only the first 255 count; spaces at its
+// end do not count.
 void AppendTextKey(Bytes& key, const std::optional<std::u16string>& v);
 
 }  // namespace s2q::jet

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -129,7 +130,11 @@ void ReplaceFile(const fs::path& target, const jet::Bytes& image) {
   Fail(Kind::NotADatabase, "「" + path + "」はデータベースとして読めません: 壊れています（" + e.detail + "）");
 }
 
-int16_t FieldType(uint8_t jetType) { return static_cast<int16_t>(jetType); }
+// The field type of a column: the numbers of the two agree except for
+// NUMERIC, which the engine layer knows as a decimal field.
+int16_t FieldType(uint8_t jetType) {
+  return jetType == jet::kNumeric ? int16_t{dbDecimal} : static_cast<int16_t>(jetType);
+}
 
 class JetStorage : public Storage {
  public:
@@ -185,6 +190,15 @@ class JetStorage : public Storage {
       cols.push_back(c);
     }
     Statement("テーブル「" + name + "」の作成", [&] { db_->CreateTable(name, cols, NowDays()); });
+  }
+
+  std::string WhyUnwritable(const TableLayout& table) override {
+    Ready();
+    jet::Table* t = Find(table.name);
+    if (!t) Fail(Kind::NoTable, "データベース「" + path_ + "」にテーブル「" + table.name + "」がありません");
+    if (t->system) return Head(t->name) + "はシステムテーブルのため書き込めません";
+    if (!t->unwritable.empty()) return Head(t->name) + "には" + t->unwritable + "、行を書き込めません";
+    return "";
   }
 
   bool HasRow(const TableLayout& table, size_t field, const std::string& text) override {
@@ -251,7 +265,7 @@ class JetStorage : public Storage {
       db_->ScanRows(*t, [&](jet::RowId, std::vector<jet::Cell>&& cells) {
         std::vector<Value> row;
         row.reserve(cells.size());
-        for (size_t i = 0; i < cells.size(); ++i) row.push_back(ToValue(t->columns[i], cells[i]));
+        for (size_t i = 0; i < cells.size(); ++i) row.push_back(ToValue(*t, t->columns[i], cells[i]));
         out.push_back(std::move(row));
       });
     } catch (const jet::FormatError& e) {
@@ -298,15 +312,13 @@ class JetStorage : public Storage {
   }
 
   jet::Table& Writable(const TableLayout& table) {
-    jet::Table* t = Find(table.name);
-    if (!t) Fail(Kind::NoTable, "データベース「" + path_ + "」にテーブル「" + table.name + "」がありません");
-    if (t->system) Fail(Kind::Rejected, Head(t->name) + "はシステムテーブルのため書き込めません");
-    if (!t->unwritable.empty()) Fail(Kind::Rejected, Head(t->name) + "には" + t->unwritable + "、行を書き込めません");
-    return *t;
+    if (std::string why = WhyUnwritable(table); !why.empty()) Fail(Kind::Rejected, why);
+    return *Find(table.name);
   }
 
   jet::Cell Cell(const jet::Table& t, size_t pos, const Value& v) {
     const jet::ColumnDef& c = t.columns[pos];
+    if (c.type == jet::kMoney && v.type != Value::Type::Null) return MoneyCell(t, c, v);
     switch (v.type) {
       case Value::Type::Null:
         return {};
@@ -330,8 +342,34 @@ class JetStorage : public Storage {
       case Value::Type::Real:
         if (c.type == jet::kText) BadValue(t, c, "数値は文字列のフィールドに入りません");
         return jet::Cell{v.real};
+      case Value::Type::Decimal:
+        BadValue(t, c, "小数「" + v.text + "」は通貨型でないフィールドに入りません");
+      case Value::Type::Binary:
+        BadValue(t, c, "バイナリの値はこのフィールドに入りません");
     }
     return {};
+  }
+
+  // A value for a Currency field: exactly its count of 1/10000.
+  jet::Cell MoneyCell(const jet::Table& t, const jet::ColumnDef& c, const Value& v) {
+    constexpr double kLimit = 9223372036854775807.0;  // units beyond 64 bits
+    switch (v.type) {
+      case Value::Type::Integer:
+        if (v.integer >= -922337203685477 && v.integer <= 922337203685477) return jet::Cell{v.integer * 10000};
+        break;
+      case Value::Type::Real:
+        if (std::isfinite(v.real) && std::fabs(v.real * 10000) < kLimit) {
+          return jet::Cell{static_cast<int64_t>(std::llround(v.real * 10000))};
+        }
+        break;
+      case Value::Type::Text:
+      case Value::Type::Decimal:
+        if (auto units = jet::MoneyUnits(v.text)) return jet::Cell{*units};
+        BadValue(t, c, "「" + v.text + "」は小数点以下 4 桁までの通貨の値ではありません");
+      default:
+        BadValue(t, c, "通貨型のフィールドには数値しか入りません");
+    }
+    BadValue(t, c, "通貨型の範囲を超える値です");
   }
 
   [[noreturn]] void BadValue(const jet::Table& t, const jet::ColumnDef& c, const std::string& why) {
@@ -410,19 +448,64 @@ class JetStorage : public Storage {
     dirty_ = true;
   }
 
-  static Value ToValue(const jet::ColumnDef& c, const jet::Cell& cell) {
+  // A stored value as the engine layer carries it; a value it cannot carry
+  // is refused with the field named, never read as Null.
+  Value ToValue(const jet::Table& t, const jet::ColumnDef& c, const jet::Cell& cell) const {
     if (cell.IsNull()) return Value::Null();
-    if (const auto* s = std::get_if<std::u16string>(&cell.v)) return Value::Text(jet::Utf8(*s));
-    if (const auto* b = std::get_if<bool>(&cell.v)) return Value::Int(*b ? -1 : 0);
-    if (const auto* i = std::get_if<int64_t>(&cell.v)) return Value::Int(*i);
-    if (const auto* d = std::get_if<double>(&cell.v)) {
-      if (c.type == jet::kDateTime) {
-        std::string text = jet::DaysToDate(*d);
-        return text.empty() ? Value::Null() : Value::Date(std::move(text));
-      }
-      return Value::Real(*d);
+    const auto* s = std::get_if<std::u16string>(&cell.v);
+    const auto* b = std::get_if<jet::Bytes>(&cell.v);
+    const auto* i = std::get_if<int64_t>(&cell.v);
+    const auto* d = std::get_if<double>(&cell.v);
+    auto unreadable = [&](const std::string& why) -> Value {
+      Fail(Kind::Other, Head(t.name) + "のフィールド「" + c.name + "」の値を読めません: " + why);
+    };
+    switch (c.type) {
+      case jet::kBool:
+        if (const auto* yes = std::get_if<bool>(&cell.v)) return Value::Int(*yes ? -1 : 0);
+        break;
+      case jet::kByte: case jet::kInt: case jet::kLong:
+        if (i) return Value::Int(*i);
+        break;
+      case jet::kMoney:
+        if (i) return Value::Decimal(jet::MoneyText(*i));
+        break;
+      case jet::kFloat: case jet::kDouble:
+        if (d) return Value::Real(*d);
+        break;
+      case jet::kDateTime:
+        if (d) {
+          std::string text = jet::DaysToDate(*d);
+          if (text.empty()) {
+            char number[32];
+            std::snprintf(number, sizeof number, "%.17g", *d);
+            return unreadable("日付として表せない値 " + std::string(number) + " です");
+          }
+          return Value::Date(std::move(text));
+        }
+        break;
+      case jet::kText: case jet::kMemo:
+        if (s) return Value::Text(jet::Utf8(*s));
+        break;
+      case jet::kBinary: case jet::kOle:
+        if (b) return Value::Binary(std::string(b->begin(), b->end()));
+        break;
+      case jet::kGuid:
+        if (b) {
+          if (auto text = jet::GuidText(b->data(), b->size())) return Value::Text(std::move(*text));
+          return unreadable("GUID の長さ " + std::to_string(b->size()) + " バイトが 16 バイトではありません");
+        }
+        break;
+      case jet::kNumeric:
+        if (b) {
+          if (auto text = jet::NumericText(b->data(), b->size(), c.scale)) return Value::Decimal(std::move(*text));
+          return unreadable("長さ " + std::to_string(b->size()) + " バイト、小数点以下 " + std::to_string(c.scale) +
+                            " 桁の数値は読めません");
+        }
+        break;
+      default:
+        return unreadable("型 " + std::to_string(c.type) + " の値はこのプログラムでは扱えません");
     }
-    return Value::Null();  // binary values have no text form here
+    return unreadable("値の形が型と合いません");
   }
 
   std::string path_;

@@ -233,7 +233,12 @@ class Connection {
       case Value::Type::Real: sqlite3_bind_double(stmt, index, value.real); break;
       case Value::Type::Text:
       case Value::Type::Date:
+      case Value::Type::Decimal:
         sqlite3_bind_text(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
+                          SQLITE_TRANSIENT);
+        break;
+      case Value::Type::Binary:
+        sqlite3_bind_blob(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
                           SQLITE_TRANSIENT);
         break;
     }
@@ -281,6 +286,11 @@ std::shared_ptr<Connection> Connect(const std::string& path, const fs::path& nat
 Value ColumnValue(sqlite3_stmt* stmt, int column, const Field& field) {
   int type = sqlite3_column_type(stmt, column);
   if (type == SQLITE_NULL) return Value::Null();
+  if (type == SQLITE_BLOB) {
+    // Bytes another program stored stay bytes, whatever the field's type.
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, column));
+    return Value::Binary(std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column))));
+  }
   switch (field.Type) {
     case dbInteger:
     case dbLong:
@@ -315,6 +325,9 @@ class SqliteStorage : public Storage {
   std::shared_ptr<const TableLayout> Table(const std::string& name) override {
     return Open().Table(name);
   }
+
+  // Every table of the file takes rows; the engine holds it to no more.
+  std::string WhyUnwritable(const TableLayout&) override { return ""; }
 
   void CreateTable(const std::string& name, const std::vector<Field>& fields) override {
     Connection& conn = Open();
