@@ -692,6 +692,9 @@ Cell Database::ReadLongValue(const ColumnDef& c, const uint8_t* p, size_t n) {
   if (n < 12) Damaged("long value header");
   const uint32_t total = Get32(p) & 0x3FFFFFFF;
   const uint8_t kind = p[3] & 0xC0;
+  // A value cannot hold more than the file does: a damaged length or a chain
+  // that loops then ends as damage instead of filling memory.
+  if (total > pages_.size() * kPageSize) Damaged("long value length");
   Bytes data;
   if (kind == 0x80) {
     if (12 + total > n) Damaged("long value");
