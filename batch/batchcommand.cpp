@@ -317,8 +317,7 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
     result = CreateOrReplaceDatabase(app, o.format.has_value());
   } catch (const std::exception& e) {
     // A database in use is refused before any work, as a check refuses.
-    const auto* db = dynamic_cast<const DbError*>(&e);
-    if (db && db->kind() == DbError::Kind::Locked) {
+    if (IsDatabaseInUse(e)) {
       app.ui.MsgBox(e.what(), MsgIcon::Exclamation);
       return kExitRefused;
     }

@@ -192,8 +192,7 @@ ExecuteResult ExecuteConversion(AppState& app, ExecuteView& view) {
     view.SetMessageLine("");
     // A database in use is a refusal before any work: its message says what
     // to do.
-    const auto* db = dynamic_cast<const DbError*>(&e);
-    const bool inUse = db && db->kind() == DbError::Kind::Locked;
+    const bool inUse = IsDatabaseInUse(e);
     app.ui.MsgBox(inUse ? std::string(e.what()) : std::string(failure) + e.what(), MsgIcon::Exclamation);
     result.outcome = inUse ? ExecuteOutcome::Refused : ExecuteOutcome::Failed;
     return result;

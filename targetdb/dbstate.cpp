@@ -7,25 +7,23 @@ namespace s2q {
 
 DatabaseHold::DatabaseHold(DbState& state, const std::string& path)
     : state_(state), native_(state.platform().ToNative(path)) {
-  DbState::Held& held = state_.held_[native_];
-  if (held.count == 0) {
-    LockAttempt attempt;
-    try {
-      attempt = LockDatabase(native_, state_.options().busyTimeoutMs);
-    } catch (...) {
-      state_.held_.erase(native_);
-      throw;
-    }
+  auto it = state_.held_.find(native_);
+  if (it == state_.held_.end()) {
+    LockAttempt attempt = LockDatabase(native_, state_.options().busyTimeoutMs);
     if (attempt.outcome == LockAttempt::Outcome::Busy) {
-      state_.held_.erase(native_);
       throw DbError(DbError::Kind::Locked,
                     "データベース「" + path +
                         "」は他のプログラムが使用中です（このプログラムの別の実行を含みます）。"
                         "その処理が終わるのを待つか、そのプログラムを閉じてから、もう一度実行してください");
     }
-    held.lock = std::move(attempt.lock);
+    it = state_.held_.emplace(native_, DbState::Held{0, std::move(attempt.lock)}).first;
   }
-  ++held.count;
+  ++it->second.count;
+}
+
+bool IsDatabaseInUse(const std::exception& e) {
+  const auto* db = dynamic_cast<const DbError*>(&e);
+  return db && db->kind() == DbError::Kind::Locked;
 }
 
 DatabaseHold::~DatabaseHold() {

@@ -2,6 +2,7 @@
 // The program-wide database state: the engine, created on first use, the one
 // slot for the open boring database, and the format new databases get. It is
 // part of the application state that start-up builds.
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -47,6 +48,10 @@ class DbState {
 // holds of one database nest, so an operation inside a command shares the
 // command's hold. Throws DbError of kind Locked when another instance held
 // it for the whole busy wait of the storage options.
+// Whether a failure is the refusal of a database another instance holds: a
+// refusal before any work, told as a check refuses.
+bool IsDatabaseInUse(const std::exception& e);
+
 class DatabaseHold {
  public:
   DatabaseHold(DbState& state, const std::string& path);

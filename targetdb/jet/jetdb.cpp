@@ -10,20 +10,9 @@ namespace s2q::jet {
 
 namespace {
 
-// Page types.
-constexpr uint8_t kPageData = 0x01;
-constexpr uint8_t kPageTdef = 0x02;
-constexpr uint8_t kPageLeaf = 0x04;
-constexpr uint8_t kPageMap = 0x05;
-
-// Data pages: header, then the row offset table growing up while rows grow
-// down from the end of the page.
-constexpr size_t kDataHeader = 14;
+// Data pages.
 constexpr size_t kMaxRowsPerPage = 255;
 constexpr size_t kMaxRowSize = 4060;
-constexpr uint16_t kDeleted = 0x8000;
-constexpr uint16_t kOverflow = 0x4000;
-constexpr uint16_t kOffsetMask = 0x1FFF;
 // A page stays in its table's free-space map while this much room is left.
 constexpr size_t kFreeThreshold = 64;
 
@@ -39,22 +28,15 @@ constexpr uint8_t kTableSystem = 0x53;
 // Usage maps: a row of 69 bytes; inline it covers 512 pages from its start
 // page, as a reference it points to up to 17 map pages of 32736 pages each.
 constexpr size_t kMapRowSize = 69;
-constexpr size_t kPagesPerMapPage = (kPageSize - 4) * 8;
-
-// Index pages: the entry mask, then the entries.
-constexpr size_t kIndexMask = 27;
-constexpr size_t kIndexEntries = 480;
 
 // The General sort order, written into text columns and the header.
 constexpr uint16_t kSortGeneral = 1033;
 
 // Catalog object ids of the containers; tables use their definition page.
-constexpr int32_t kDbParent = 0x0F000000;
 constexpr int32_t kTablesId = 0x0F000001;
 constexpr int32_t kDatabasesId = 0x0F000002;
 constexpr int32_t kRelationshipsId = 0x0F000003;
 constexpr int32_t kMSysDbId = 0x0F000004;
-constexpr uint32_t kSystemFlags = 0x80000002;
 constexpr uint32_t kFullAccess = 1048575;
 constexpr uint32_t kReadAccess = 20;
 

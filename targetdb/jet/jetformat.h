@@ -14,6 +14,33 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kPageSize = 4096;
 
+// ---- Page layout, shared by the reader, the writer and the verifier -------
+
+// Page types.
+constexpr uint8_t kPageData = 0x01;
+constexpr uint8_t kPageTdef = 0x02;
+constexpr uint8_t kPageNode = 0x03;
+constexpr uint8_t kPageLeaf = 0x04;
+constexpr uint8_t kPageMap = 0x05;
+
+// Data pages: header, then the row offset table growing up while rows grow
+// down from the end of the page; each offset carries these flags.
+constexpr size_t kDataHeader = 14;
+constexpr uint16_t kDeleted = 0x8000;
+constexpr uint16_t kOverflow = 0x4000;
+constexpr uint16_t kOffsetMask = 0x1FFF;
+
+// Usage map pages: a bitmap after a 4-byte header.
+constexpr size_t kPagesPerMapPage = (kPageSize - 4) * 8;
+
+// Index pages: the entry mask, then the entries.
+constexpr size_t kIndexMask = 27;
+constexpr size_t kIndexEntries = 480;
+
+// The catalog's parent of the containers, and the flags of system objects.
+constexpr int32_t kDbParent = 0x0F000000;
+constexpr uint32_t kSystemFlags = 0x80000002;
+
 // ---- Fields ------------------------------------------------------------------
 
 inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

@@ -13,27 +13,10 @@ namespace s2q::jet {
 
 namespace {
 
-// Page types.
-constexpr uint8_t kPageData = 0x01;
-constexpr uint8_t kPageNode = 0x03;
-constexpr uint8_t kPageLeaf = 0x04;
-constexpr uint8_t kPageMap = 0x05;
-
-// Data pages.
-constexpr size_t kDataHeader = 14;
-constexpr uint16_t kDeleted = 0x8000;
-constexpr uint16_t kOverflow = 0x4000;
-constexpr uint16_t kOffsetMask = 0x1FFF;
-
-// Index pages: the entry mask, then the entries.
-constexpr size_t kIndexMask = 27;
-constexpr size_t kIndexEntries = 480;
+// Index flags.
 constexpr uint8_t kIndexUnique = 0x01;
 constexpr uint8_t kIndexIgnoreNulls = 0x02;
 
-constexpr size_t kPagesPerMapPage = (kPageSize - 4) * 8;
-constexpr uint32_t kSystemFlags = 0x80000002;
-constexpr int32_t kDbParent = 0x0F000000;
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
