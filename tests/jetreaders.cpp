@@ -341,6 +341,14 @@ std::string NormalizeValue(const std::string& type, std::string_view raw) {
     return ShortestDouble(v);
   }
   if (type == "datetime") return NormalizeDate(raw);
+  if (type == "binary" || type == "ole") {  // hexadecimal digits, in lower case
+    std::string hex(raw);
+    for (char& c : hex) {
+      if (!std::isxdigit(static_cast<unsigned char>(c))) throw bad();
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return hex;
+  }
   if (type == "boolean") {
     if (raw == "1" || raw == "true") return "true";
     if (raw == "0" || raw == "false") return "false";
@@ -491,7 +499,10 @@ std::string MdbtoolsType(const std::string& t) {
   static const std::map<std::string, std::string> words = {
       {"Text", "text"},     {"Memo/Hyperlink", "memo"}, {"Integer", "integer"},
       {"Long Integer", "long"}, {"Single", "single"},   {"Double", "double"},
-      {"Byte", "byte"},     {"DateTime", "datetime"},   {"Boolean", "boolean"}};
+      {"Byte", "byte"},     {"DateTime", "datetime"},   {"Boolean", "boolean"},
+      // mdb-reader's words for the types our writer does not write
+      {"Currency", "currency"}, {"Numeric", "numeric"},  {"Binary", "binary"},
+      {"OLE", "ole"},       {"Replication ID", "repid"}};
   auto it = words.find(t);
   return it != words.end() ? it->second : t;
 }
@@ -596,6 +607,8 @@ ReaderTable ParseMdbReader(std::string_view output) { return ParseScriptTable(ou
 ReaderTable ParseAccessdbParser(std::string_view output) {
   return ParseScriptTable(output, "accessdb-parser", [](const Json& v, const ReadColumn& column) -> Cell {
     if (v.kind != Json::Kind::String) throw std::runtime_error("a value that is not a text");
+    // It gives binary and OLE values as their bytes read as UTF-8.
+    if (column.type == "binary" || column.type == "ole") return v.text;
     if (column.type != "datetime") return NormalizeValue(column.type, v.text);
     auto dmy = Split(v.text, '/');  // DD/MM/YYYY
     if (dmy.size() != 3 || dmy[0].size() != 2 || dmy[1].size() != 2 || dmy[2].size() != 4)
@@ -625,10 +638,14 @@ std::vector<ReadColumn> ParseMdbSchema(std::string_view output, const std::strin
     col.name = std::string(line.substr(1, end - 1));
     std::string_view type = line.substr(end + 1);
     while (!type.empty() && std::isspace(static_cast<unsigned char>(type.front()))) type.remove_prefix(1);
+    // "Text (50)", "Numeric (18, 0)": the first number is the size (or the
+    // precision), the rest of the parentheses is not a column's end.
     int size = 0;
     if (size_t paren = type.find(" ("); paren != std::string_view::npos) {
       std::string_view n = type.substr(paren + 2);
-      n = n.substr(0, n.find(')'));
+      const size_t close = n.find(')');
+      if (close == std::string_view::npos) throw ReaderError("mdb-schema: a size does not read: " + std::string(line));
+      n = n.substr(0, std::min(n.find(','), close));
       if (!ParseAll(n, size)) throw ReaderError("mdb-schema: a size does not read: " + std::string(line));
       type = type.substr(0, paren);
     }
@@ -670,7 +687,7 @@ ReaderTable ReadTableWith(Reader r, const fs::path& file, const std::string& tab
                                         "--no-default-values", "--no-comments", "-T", table, file.string(),
                                         "access"}),
                                  table);
-      std::string csv = RunOk({"mdb-export", "-H", "-D", "%Y-%m-%d", "-T", "%Y-%m-%d %H:%M:%S",
+      std::string csv = RunOk({"mdb-export", "-H", "-b", "hex", "-D", "%Y-%m-%d", "-T", "%Y-%m-%d %H:%M:%S",
                                file.string(), table});
       std::vector<std::vector<CsvField>> records;
       try {
@@ -705,6 +722,16 @@ ReaderTable ReadTableWith(Reader r, const fs::path& file, const std::string& tab
       return ParseAccessdbParser(RunOk({"node", AdbReadScript(), file.string(), table}));
   }
   throw ReaderError("unknown reader");
+}
+
+std::vector<std::string> MdbtoolsIndexes(const fs::path& file, const std::string& table) {
+  std::vector<std::string> indexes;
+  for (const std::string& line : Lines(RunOk({"mdb-schema", "--no-relations", "-T", table, file.string(), "mysql"}))) {
+    if (line.starts_with("ALTER TABLE") && (line.find(" INDEX ") != std::string::npos ||
+                                            line.find(" PRIMARY KEY ") != std::string::npos))
+      indexes.push_back(line);
+  }
+  return indexes;
 }
 
 // ---------------------------------------------------------------- checks

@@ -79,7 +79,8 @@ class ReaderError : public std::runtime_error {
 struct ReadColumn {
   std::string name;
   // "text", "memo", "integer" (16 bits), "long" (32 bits), "single",
-  // "double", "datetime", "boolean", "byte", or the reader's own word.
+  // "double", "datetime", "boolean", "byte", "currency", "numeric",
+  // "binary", "ole", "repid" (GUID), or the reader's own word.
   std::string type;
   int length = 0;  // characters, text only; 0 for every other type
   bool operator==(const ReadColumn&) const = default;
@@ -96,6 +97,10 @@ std::vector<std::string> TableNames(Reader r, const std::filesystem::path& file)
 // One table as the reader sees it; throws ReaderError when the reader fails
 // or does not know the table.
 ReaderTable ReadTableWith(Reader r, const std::filesystem::path& file, const std::string& table);
+
+// The indexes and primary key mdbtools finds on a table, one line of
+// mdb-schema's output (in its MySQL form, which names them) each.
+std::vector<std::string> MdbtoolsIndexes(const std::filesystem::path& file, const std::string& table);
 
 // Parses mdb-reader's reply (the script tests/readers/mdb-read.js).
 ReaderTable ParseMdbReader(std::string_view output);

@@ -145,6 +145,7 @@ TEST(ReaderReplies, MdbReaderAndMdbSchema) {
 
   const char* schema =
       "-- That file uses encoding UTF-8\n\nCREATE TABLE [他]\n (\n\t[x]\t\t\tLong Integer\n);\n\n"
+      "CREATE TABLE [数]\n (\n\t[n]\t\t\tNumeric (18, 0), \n\t[m]\t\t\tCurrency, \n\t[o]\t\t\tOLE (255)\n);\n\n"
       "CREATE TABLE [ボーリング]\n (\n\t[ボーリング名]\t\t\tText (50), \n\t[調査緯度（度）]\t\t\tInteger, \n"
       "\t[標高]\t\t\tSingle, \n\t[日付]\t\t\tDateTime, \n\t[メモ]\t\t\tMemo/Hyperlink (255), \n"
       "\t[ソース位置]\t\t\tText (128)\n);\n";
@@ -156,6 +157,12 @@ TEST(ReaderReplies, MdbReaderAndMdbSchema) {
                                      {"メモ", "memo", 0},
                                      {"ソース位置", "text", 128}}));
   EXPECT_EQ(ParseMdbSchema(schema, "他"), (std::vector<ReadColumn>{{"x", "long", 0}}));
+  // The comma of a NUMERIC's precision and scale is inside the parentheses;
+  // other types take mdb-reader's words.
+  EXPECT_EQ(ParseMdbSchema(schema, "数"),
+            (std::vector<ReadColumn>{{"n", "numeric", 0}, {"m", "currency", 0}, {"o", "ole", 0}}));
+  EXPECT_EQ(NormalizeValue("ole", "00FFab"), "00ffab");
+  EXPECT_THROW(NormalizeValue("binary", "0x1"), std::runtime_error);
   EXPECT_THROW(ParseMdbSchema(schema, "ボーリング2"), ReaderError);
 }
 

@@ -10,8 +10,10 @@
 // 256 bytes or more comes out garbled. Its table reader gives only column
 // names, so the columns (in table order, with their types and the length of a
 // text in characters) come from the package's own parser of the table
-// definition. Exit status 1 when the table is not there, 2 when the file does
-// not read.
+// definition. TABLE may also name a system table (MSysObjects, MSysQueries),
+// which the parser's catalog leaves out: it is found in the parser's own
+// reading of MSysObjects. Exit status 1 when the table is not there, 2 when
+// the file does not read.
 import { readFileSync } from "node:fs";
 import { AccessParser } from "accessdb-parser";
 import { TDEF_HEADER, parseDataPageHeader, parseTableHead, parseTableData } from "accessdb-parser/lib/parsing-primitives.js";
@@ -25,8 +27,8 @@ if (!file) {
 console.log = console.error;
 
 const kPage = 4096;  // Jet 4
-const kTypes = { 1: "boolean", 2: "byte", 3: "integer", 4: "long", 6: "single", 7: "double", 8: "datetime",
-                 10: "text", 12: "memo" };
+const kTypes = { 1: "boolean", 2: "byte", 3: "integer", 4: "long", 5: "currency", 6: "single", 7: "double",
+                 8: "datetime", 9: "binary", 10: "text", 11: "ole", 12: "memo", 15: "repid", 16: "numeric" };
 
 // The columns of the table whose definition starts on page `id`, in table order.
 function columnsOf(buf, id) {
@@ -89,8 +91,24 @@ try {
   process.exit(2);
 }
 const out = { tables: parser.getTables() };
+// A system table's id, from the rows of MSysObjects (its definition is on page 2).
+function systemTableId(name) {
+  const catalog = parser.catalog;
+  parser.catalog = { MSysObjects: 2 };
+  try {
+    const rows = parser.parseTableUnformatted("MSysObjects");
+    const k = rows.Name.indexOf(name);
+    return k >= 0 && rows.Type[k] === 1 ? rows.Id[k] : undefined;
+  } finally {
+    parser.catalog = catalog;
+  }
+}
+if (tableName !== undefined && !out.tables.includes(tableName) && tableName.startsWith("MSys")) {
+  const id = systemTableId(tableName);
+  if (id !== undefined) parser.catalog[tableName] = id;
+}
 if (tableName !== undefined) {
-  if (!out.tables.includes(tableName)) {
+  if (parser.catalog[tableName] === undefined) {
     process.stderr.write(`${file}: no table ${tableName}\n`);
     process.exit(1);
   }

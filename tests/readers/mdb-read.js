@@ -6,7 +6,8 @@
 // as the double it widens to), dates "YYYY-MM-DD" with " HH:MM:SS" only when
 // there is a time of day, binary data in hex. "length" is the size of a text
 // column in characters (Jet 4 stores two bytes per character), 0 otherwise.
-// Exit status 1 when the table is not there, 2 when the file does not read.
+// TABLE may also name a system table (MSysObjects, MSysQueries). Exit status 1
+// when the table is not there, 2 when the file does not read.
 import { readFileSync } from "node:fs";
 import MDBReader from "mdb-reader";
 
@@ -44,7 +45,7 @@ try {
 }
 const out = { tables: reader.getTableNames() };
 if (tableName !== undefined) {
-  if (!out.tables.includes(tableName)) {
+  if (!reader.getTableNames({ systemTables: true }).includes(tableName)) {
     process.stderr.write(`${file}: no table ${tableName}\n`);
     process.exit(1);
   }
