@@ -137,14 +137,6 @@ std::string DriveFormOf(const Platform& platform, const std::string& text) {
   return *form;
 }
 
-// The text as a POSIX shell reads it back: in single quotes, so that the
-// backslashes of a drive-form path survive being pasted into a command line.
-std::string ShellQuoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // A hole name as a shell's completion gives it ("BH-0001/") names the folder.
 std::string HoleName(std::string name) {
   while (name.size() > 1 && (name.back() == '/' || name.back() == '\\')) name.pop_back();
@@ -183,7 +175,7 @@ class BatchExecuteView : public ExecuteView {
   void FocusAndSelectSource() override {}
   void OpenDatabaseCreation() override {
     app_.ui.MsgBox("変換先フォルダ " + app_.DestFolder + " にデータベース " + kDatabaseFileName +
-                       " がありません。先に " + kProgram + " create --dest " + ShellQuoted(app_.DestFolder) +
+                       " がありません。先に " + kProgram + " create --dest " + HostQuoted(app_.DestFolder) +
                        " で作成してください。",
                    MsgIcon::Exclamation);
   }
@@ -452,20 +444,7 @@ check    変換先フォルダのデータベース SR-DATA.MDB に矛盾がな�
   調べます。SQLite 形式のファイルでは SQLite の整合性検査を行います。
   PatdatV5.ini と TitleDb.TXT は使いません。
 
-パス:
-  フォルダはドライブ名付きで指定します (例: C:\data\holes)。シェルでは "\" が
-  消えないように ' で囲みます (例: 'C:\data\holes')。"/" で始まるフォルダ
-  (例: /home/user/holes) はドライブ名付きの形に直して使います。この環境では
-  ドライブ C: が "/" です。
-
-設定:
-  PatdatV5.ini   $XDG_CONFIG_HOME (未設定のときは ~/.config) にある設定ファイル。
-                 2 行目が PATDAT フォルダ (コード表 L1.TXT, L2.TXT, L3.TXT の
-                 フォルダ) です。ないときは起動しません。
-  TitleDb.TXT    このプログラムと同じフォルダにある表題設定ファイル。
-                 フィールドにできる表題項目と前回の変換先フォルダを記録します。
-
-メッセージは標準エラー出力に、結果 (孔数など) は標準出力に出します。
+)" + HostPathHelp() + R"(メッセージは標準エラー出力に、結果 (孔数など) は標準出力に出します。
 
 終了コード:
   0  正常に終了しました。
@@ -474,13 +453,7 @@ check    変換先フォルダのデータベース SR-DATA.MDB に矛盾がな�
   check では 0 は問題なし、1 は問題あり (または指定の誤り)、2 はファイルが
   ないか、データベースとして読めないことを表します。
 
-例:
-  stolvik2quarnix-batch create --dest 'C:\data\map' --field 事業名 --field 調査会社
-  stolvik2quarnix-batch create --dest 'C:\data\map' --without 調査会社
-  stolvik2quarnix-batch convert --dest 'C:\data\map' --source 'C:\data\holes' --all
-  stolvik2quarnix-batch convert --dest /data/map --source /data/holes BH-0001 BH-0002
-  stolvik2quarnix-batch check --dest 'C:\data\map'
-)";
+)" + HostExampleHelp();
 }
 
 int RunBatch(const std::vector<std::string>& givenArgs, const PlatformFacts& facts,

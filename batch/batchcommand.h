@@ -19,7 +19,13 @@ inline constexpr int kExitFailed = 2;   // the work failed part way
 int RunBatch(const std::vector<std::string>& args, const PlatformFacts& facts,
              std::ostream& out, std::ostream& err);
 
-// The text of --help.
+// The text of --help, with the parts that differ between platforms
+// (hosthelp_posix.cpp, hosthelp_windows.cpp): how folders are named and
+// where the settings are, and the examples.
 std::string BatchHelpText();
+std::string HostPathHelp();
+std::string HostExampleHelp();
+// A folder as this platform's command line reads it back.
+std::string HostQuoted(const std::string& text);
 
 }  // namespace s2q

@@ -1,10 +1,15 @@
 #pragma once
-// Code page 932 (Windows Shift_JIS, with the NEC and IBM extensions) through
-// ICU's "windows-31j" converter. Text inside the system is UTF-8.
+// Code page 932 (Windows Shift_JIS, with the NEC and IBM extensions): through
+// ICU's "windows-31j" converter on POSIX systems (codepage_icu.cpp), through
+// the system's own code page 932 on Windows (codepage_windows.cpp). Text
+// inside the system is UTF-8.
 #include <string>
 #include <string_view>
 
 namespace s2q {
+
+// How the code page is named in messages.
+inline constexpr char kCp932Name[] = "Shift_JIS (コードページ 932)";
 
 // Decodes code page 932 bytes. Bytes that are not valid code page 932 raise an
 // Error naming `fileName` and the byte offset (counted from `baseOffset`).

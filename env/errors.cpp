@@ -1,7 +1,6 @@
 #include "env/errors.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "env/codepage.h"
 
@@ -9,7 +8,7 @@ namespace s2q {
 
 Error::Error(const std::string& message) : std::runtime_error(EscapeInvalidUtf8(message)) {}
 
-std::string SystemErrorText(int err) {
+std::string ErrnoText(int err) {
   switch (err) {
     case ENOENT: return "ファイルまたはフォルダがありません";
     case EACCES:
@@ -19,7 +18,6 @@ std::string SystemErrorText(int err) {
     case ENOTDIR: return "途中の名前がフォルダではありません";
     case ENOTEMPTY: return "フォルダが空ではありません";
     case ENOSPC: return "ディスクに空きがありません";
-    case EDQUOT: return "ディスクの割り当てを超えました";
     case EFBIG: return "ファイルが大きすぎます";
     case EROFS: return "読み取り専用のディスクです";
     case ENAMETOOLONG: return "名前が長すぎます";
@@ -28,8 +26,7 @@ std::string SystemErrorText(int err) {
     case EBUSY: return "使用中です";
     case EIO: return "入出力エラーが起きました";
     case ELOOP: return "シンボリックリンクが多すぎます";
-    default:
-      return "システムエラー " + std::to_string(err) + " (" + std::strerror(err) + ")";
+    default: return {};
   }
 }
 

@@ -4,6 +4,7 @@
 // command that catches it can show it to the user as it stands.
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace s2q {
 
@@ -16,8 +17,14 @@ class Error : public std::runtime_error {
 };
 
 // The reason of a failed system call (an errno value) in Japanese, for the
-// end of a message: "アクセスが拒否されました" and the like.
+// end of a message: "アクセスが拒否されました" and the like. Each platform
+// adds its own codes (native_posix.cpp, native_windows.cpp).
 std::string SystemErrorText(int err);
+// The reason an std::error_code carries, whatever its category: on Windows
+// the operating system's codes are worded by the system itself.
+std::string ErrorCodeText(const std::error_code& ec);
+// The reasons every platform shares; "" for any other code.
+std::string ErrnoText(int err);
 
 // A failure of the target database, with the reason the user must act on.
 class DbError : public Error {

@@ -19,6 +19,8 @@ struct LockAttempt {
     Taken,     // `lock` holds it
     Busy,      // another process held it for the whole wait
     Unneeded,  // the folder cannot be written, so no instance can write there
+    OpenElsewhere,  // another program has the database file open (where the
+                    // system tells): its replacement would fail
   } outcome = Outcome::Busy;
   std::unique_ptr<FileLock> lock;
 };

@@ -1,13 +1,12 @@
 #include "env/platform.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
 #include "env/codepage.h"
 #include "env/errors.h"
+#include "env/native.h"
 #include "env/text.h"
 
 namespace s2q {
@@ -22,7 +21,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string DriveName(char letter) { return std::string(1, letter) + ":"; }
 
-std::string Reason(const std::error_code& ec) { return SystemErrorText(ec.value()); }
+std::string Reason(const std::error_code& ec) { return ErrorCodeText(ec); }
 
 // Splits the folder part of a drive-form path at "\" and "/" into its names,
 // resolving "." and ".." on the way ("..", at the root, stays at the root).
@@ -137,7 +136,7 @@ std::vector<Fit> FitsIn(const fs::path& folder, const std::string& name) {
   fs::directory_iterator it(folder, ec);
   if (ec) return fits;  // no folder, or unreadable: nothing to find
   for (fs::directory_iterator end; it != end; it.increment(ec)) {
-    std::string native = it->path().filename().string();
+    std::string native = NativeText(it->path().filename());
     std::string shown;
     if (!TryDecodeNativeName(native, shown)) continue;  // no text can name it
     if (shown == name) {
@@ -163,8 +162,13 @@ std::string Describe(const Fit& fit) {
 std::string NativeName(const fs::path& folder, char letter, const std::vector<std::string>& names,
                        size_t index, bool whole) {
   const std::string& name = names[index];
-  struct stat st;
-  if (!whole && ::lstat((folder / name).c_str(), &st) == 0) return name;
+  if (!whole) {
+    try {
+      if (EntryAt(folder / NativePath(name)).kind != EntryFacts::Kind::None) return name;
+    } catch (const SystemFailure&) {
+      // Cannot be looked at: looked for among the folder's entries.
+    }
+  }
   std::vector<Fit> fits = FitsIn(folder, name);
   if (!whole && std::any_of(fits.begin(), fits.end(), [](const Fit& f) { return f.exact; })) {
     std::erase_if(fits, [](const Fit& f) { return !f.exact; });
@@ -180,25 +184,6 @@ std::string NativeName(const fs::path& folder, char letter, const std::vector<st
 }
 
 }  // namespace
-
-PlatformFacts HostPlatformFacts() {
-  PlatformFacts facts;
-  facts.drives['C'] = "/";
-  // A relative $XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && fs::path(xdg).is_absolute()) {
-    facts.systemFolder = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    facts.systemFolder = fs::path(home) / ".config";
-  } else {
-    throw Error("システムフォルダが決まりません: 環境変数 XDG_CONFIG_HOME も HOME も設定されていません");
-  }
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) throw Error("実行ファイルの場所 (/proc/self/exe) を読めません: " + Reason(ec));
-  facts.programFolder = exe.parent_path();
-  facts.startDrive = 'C';
-  return facts;
-}
 
 Platform::Platform(PlatformFacts facts) {
   for (auto& [letter, root] : facts.drives) {
@@ -232,6 +217,19 @@ Platform::Platform(PlatformFacts facts) {
     current_ = facts_.drives.begin()->first;
   }
   facts_.startDrive = current_;
+
+  // The current folders the system keeps per drive, where it keeps them.
+  for (const auto& [letter, folder] : facts.currentFolders) {
+    if (!HasDrive(letter)) continue;
+    try {
+      std::optional<std::string> form = ToDriveForm(folder);
+      if (form && (*form)[0] == Upper(letter) && fs::is_directory(folder, ec)) {
+        currentFolders_[Upper(letter)] = AbsoluteFolder(*form);
+      }
+    } catch (const Error&) {
+      // A folder whose name is no text: the drive starts at its root.
+    }
+  }
 
   if (cwdForm && (*cwdForm)[0] == current_) {
     currentFolders_[current_] = AbsoluteFolder(*cwdForm);
@@ -271,7 +269,7 @@ fs::path Platform::DriveRoot(char letter) const {
 std::string Platform::DriveLabel(char letter) const {
   auto it = facts_.labels.find(Upper(letter));
   if (it != facts_.labels.end()) return it->second;
-  const std::string root = DriveRoot(letter).string();
+  const std::string root = NativeText(DriveRoot(letter));
   std::string text;
   return TryDecodeNativeName(root, text) ? text : EscapeNonAscii(root);
 }
@@ -285,7 +283,7 @@ fs::path Platform::NativeOf(const std::string& path, bool file) const {
   fs::path native = DriveRoot(r.letter);
   for (size_t i = 0; i < r.names.size(); ++i) {
     const bool whole = file && i + 1 == r.names.size();
-    native /= NativeName(native, r.letter, r.names, i, whole);
+    native /= NativePath(NativeName(native, r.letter, r.names, i, whole));
   }
   return native;
 }
@@ -304,7 +302,7 @@ std::optional<std::string> Platform::ToDriveForm(const fs::path& native) const {
     if (best && length <= bestLength) continue;
     std::vector<std::string> names;
     for (const auto& part : rel) {
-      if (part != "." && !part.empty()) names.push_back(DecodeNativeName(part.string()));
+      if (part != "." && !part.empty()) names.push_back(DecodeNativeName(NativeText(part)));
     }
     best = JoinDriveForm(letter, names);
     bestLength = length;
@@ -330,7 +328,7 @@ void Platform::ChangeDrive(const std::string& drive) {
   }
   if (!IsDriveReady(letter)) {
     throw Error("ドライブ " + DriveName(letter) + " は使用できません (" +
-                DriveRoot(letter).string() + " がありません)");
+                NativeText(DriveRoot(letter)) + " がありません)");
   }
   std::error_code ec;
   fs::current_path(ToNative(CurrentFolder(letter)), ec);
@@ -393,7 +391,7 @@ std::vector<std::string> Platform::ListSubfolders(const std::string& folder,
   for (fs::directory_iterator end; it != end; it.increment(ec)) {
     std::error_code typeError;
     if (!fs::is_directory(it->path(), typeError)) continue;
-    const std::string native = it->path().filename().string();
+    const std::string native = NativeText(it->path().filename());
     std::string name;
     if (TryDecodeNativeName(native, name)) {
       names.push_back(std::move(name));
@@ -411,7 +409,7 @@ std::vector<std::string> Platform::ListSubfolders(const std::string& folder,
 std::string Platform::SystemFolder() const {
   auto form = ToDriveForm(facts_.systemFolder);
   if (!form) {
-    throw Error("システムフォルダ " + facts_.systemFolder.string() + " はどのドライブにもありません");
+    throw Error("システムフォルダ " + NativeText(facts_.systemFolder) + " はどのドライブにもありません");
   }
   return *form;
 }
@@ -419,7 +417,7 @@ std::string Platform::SystemFolder() const {
 std::string Platform::ProgramFolder() const {
   auto form = ToDriveForm(facts_.programFolder);
   if (!form) {
-    throw Error("プログラムのフォルダ " + facts_.programFolder.string() + " はどのドライブにもありません");
+    throw Error("プログラムのフォルダ " + NativeText(facts_.programFolder) + " はどのドライブにもありません");
   }
   return *form;
 }

@@ -22,14 +22,20 @@ struct PlatformFacts {
   // Native folders of the settings file PatdatV5.ini and of TitleDb.TXT.
   std::filesystem::path systemFolder;
   std::filesystem::path programFolder;
+  // The current folder of each drive at start, where the system keeps one
+  // per drive (Windows); a drive not named here starts at its root.
+  std::map<char, std::filesystem::path> currentFolders;
   // The drive that is current at start; 0 picks the drive that holds the
   // process's working folder, or else the first drive of the table.
   char startDrive = 0;
 };
 
-// The facts of the machine the program runs on: on Linux one drive C: rooted
-// at "/", the system folder $XDG_CONFIG_HOME (or ~/.config), the program
-// folder the folder of the running executable.
+// The facts of the machine the program runs on (platform_posix.cpp,
+// platform_windows.cpp). On Linux: one drive C: rooted at "/", the system
+// folder $XDG_CONFIG_HOME (or ~/.config). On Windows: its drives with their
+// volume labels and current folders, the system folder as the 32-bit
+// boring-log product sees it (SysWOW64 on 64-bit Windows). The program
+// folder is the folder of the running executable.
 PlatformFacts HostPlatformFacts();
 
 class Platform {

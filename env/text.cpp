@@ -1,8 +1,8 @@
 #include "env/text.h"
 
 #include <charconv>
-#include <clocale>
-#include <cstdlib>
+#include <algorithm>
+#include <limits>
 
 namespace s2q {
 
@@ -51,15 +51,36 @@ bool IsDecimalNumber(std::string_view s) {
   return i == s.size();
 }
 
+namespace {
+
+// What strtod gives for a decimal number beyond the double range: infinite
+// when its first significant digit stands above 10^308, else zero.
+double OutOfRangeValue(std::string_view text) {
+  const size_t e = text.find_first_of("eE");
+  const std::string_view mantissa = text.substr(0, e);
+  const size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string_view::npos) return 0;
+  long exponent = first < point ? static_cast<long>(point - first) - 1 : -static_cast<long>(first - point);
+  if (e != std::string_view::npos) {
+    std::string_view digits = text.substr(e + 1);
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+    long value = 0;
+    for (char c : digits) value = value > 100000000 ? value : value * 10 + (c - '0');
+    exponent += negative ? -value : value;
+  }
+  return exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
+
+}  // namespace
+
 double DecimalValue(std::string_view text) {
   const bool negative = !text.empty() && text.front() == '-';
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
   double value = 0;
   auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec == std::errc::result_out_of_range) {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    value = strtod_l(std::string(text).c_str(), nullptr, cLocale);
-  }
+  if (result.ec == std::errc::result_out_of_range) value = OutOfRangeValue(text);
   return negative ? -value : value;
 }
 

@@ -1,13 +1,12 @@
 #include "targetdb/boringdb.h"
 
-#include <unistd.h>
-
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 
 #include "env/errors.h"
 #include "env/fileops.h"
+#include "env/native.h"
 #include "env/platform.h"
 
 namespace s2q {
@@ -24,36 +23,37 @@ const std::vector<std::string>& Companions() {
   return suffixes;
 }
 
-fs::path WithSuffix(const fs::path& path, const std::string& suffix) {
-  return fs::path(path.string() + suffix);
-}
-
 bool Exists(const fs::path& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path, ec));
 }
 
+// Every rename here goes to a name that is free (checked just before), so
+// replacing is no concern; it is the one rename the platform gives.
 void Rename(const fs::path& from, const fs::path& to, const std::string& path) {
-  std::error_code ec;
-  fs::rename(from, to, ec);
-  if (ec) {
-    throw Error("データベース「" + path + "」のファイル " + from.filename().string() + " を " +
-                to.filename().string() + " に名前を変えられません: " + ec.message());
+  try {
+    MoveReplacing(from, to);
+  } catch (const SystemFailure& e) {
+    throw Error("データベース「" + path + "」のファイル " + NativeText(from.filename()) + " を " +
+                NativeText(to.filename()) + " に名前を変えられません: " + e.what());
   }
 }
 
 void Remove(const fs::path& file, const std::string& path) {
-  std::error_code ec;
-  fs::remove(file, ec);
-  if (ec) {
-    throw Error("データベース「" + path + "」の古いファイル " + file.filename().string() +
-                " を削除できません: " + ec.message());
+  try {
+    RemoveFile(file);
+  } catch (const SystemFailure& e) {
+    throw Error("データベース「" + path + "」の古いファイル " + NativeText(file.filename()) +
+                " を削除できません: " + e.what());
   }
 }
 
 void RemoveQuietly(const fs::path& file) {
-  std::error_code ec;
-  fs::remove(file, ec);
+  try {
+    RemoveFile(file);
+  } catch (const SystemFailure&) {
+    // Already failing: the first failure is the one reported.
+  }
 }
 
 }  // namespace
@@ -98,8 +98,7 @@ bool IsDatabaseMissing(std::string& folder, const std::string& fileName,
 std::string BackupFileName(const std::string& fileName, std::chrono::system_clock::time_point when,
                            int attempt) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::tm local = LocalTime(t);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
   std::string tag = stamp;
@@ -125,7 +124,7 @@ std::string DeleteDatabaseFile(std::string& folder, const std::string& fileName,
   // left beside it.
   fs::path backup;
   for (int attempt = 1;; ++attempt) {
-    backup = native.parent_path() / BackupFileName(fileName, now, attempt);
+    backup = native.parent_path() / NativePath(BackupFileName(fileName, now, attempt));
     bool taken = Exists(backup);
     for (const std::string& suffix : Companions()) taken = taken || Exists(WithSuffix(backup, suffix));
     if (!taken) break;
@@ -136,7 +135,7 @@ std::string DeleteDatabaseFile(std::string& folder, const std::string& fileName,
       Rename(WithSuffix(native, suffix), WithSuffix(backup, suffix), path);
     }
   }
-  return backup.filename().string();
+  return NativeText(backup.filename());
 }
 
 namespace {
@@ -164,7 +163,7 @@ fs::path BuildUnderTemporaryName(const std::string& folder, const std::string& p
                                  DbState& db) {
   RemoveStaleTemporaries(native);
   const fs::path tempNative = TemporaryPathFor(native);
-  const std::string tempPath = folder + tempNative.filename().string();
+  const std::string tempPath = folder + NativeText(tempNative.filename());
   try {
     SlotCloser closer(db);
     db.BoringDb = db.Engine().Workspaces(0).CreateDatabase(tempPath, kDbLocale, db.createFormat);

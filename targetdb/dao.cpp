@@ -1,13 +1,10 @@
 #include "targetdb/dao.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <unordered_map>
 
 #include "env/errors.h"
+#include "env/native.h"
 #include "env/platform.h"
 #include "env/text.h"
 #include "targetdb/dialect.h"
@@ -27,21 +24,7 @@ constexpr size_t kHeaderBytes = 4096;
 
 // The first bytes of a file, read without following it into anything but a
 // regular file; empty when it cannot be read.
-std::string ReadHeader(const fs::path& native) {
-  int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
-  std::string head(kHeaderBytes, '\0');
-  size_t got = 0;
-  while (got < head.size()) {
-    ssize_t n = ::read(fd, head.data() + got, head.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  head.resize(got);
-  return head;
-}
+std::string ReadHeader(const fs::path& native) { return ReadFileHead(native, kHeaderBytes); }
 
 // The layout of a table with its fields found by name as the engine compares
 // names (A to Z without regard to case).

@@ -16,6 +16,12 @@ DatabaseHold::DatabaseHold(DbState& state, const std::string& path)
                         "」は他のプログラムが使用中です（このプログラムの別の実行を含みます）。"
                         "その処理が終わるのを待つか、そのプログラムを閉じてから、もう一度実行してください");
     }
+    if (attempt.outcome == LockAttempt::Outcome::OpenElsewhere) {
+      throw DbError(DbError::Kind::Locked,
+                    "データベース「" + path +
+                        "」は他のプログラム（Ｑｕａｒｎｉｘなど）が開いています。"
+                        "そのプログラムでデータベースを閉じてから、もう一度実行してください");
+    }
     it = state_.held_.emplace(native_, DbState::Held{0, std::move(attempt.lock)}).first;
   }
   ++it->second.count;

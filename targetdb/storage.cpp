@@ -25,12 +25,8 @@ std::optional<size_t> TableLayout::Position(std::string_view fieldName) const {
 
 // ---- Backends -------------------------------------------------------------
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "targetdb/jet/jetbackend.h"
+#include "env/native.h"
 #include "targetdb/sqlite/sqlitebackend.h"
 
 namespace s2q {
@@ -38,19 +34,19 @@ namespace s2q {
 namespace fs = std::filesystem;
 
 fs::path TemporaryPathFor(const fs::path& native) {
-  const std::string stem = native.filename().string() + "." + std::to_string(::getpid()) + "-";
+  const std::string stem = "." + std::to_string(CurrentProcessId()) + "-";
   for (int n = 0;; ++n) {
-    fs::path candidate = native.parent_path() / (stem + std::to_string(n) + ".tmp");
+    fs::path candidate = WithSuffix(native, stem + std::to_string(n) + ".tmp");
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
   }
 }
 
 void RemoveStaleTemporaries(const fs::path& native) {
-  const std::string prefix = native.filename().string() + ".";
+  const std::string prefix = NativeText(native.filename()) + ".";
   std::error_code ec;
   for (fs::directory_iterator it(native.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = NativeText(it->path().filename());
     if (!name.starts_with(prefix)) continue;
     // "<pid>-<n>.tmp", then possibly a companion suffix.
     std::string_view rest = std::string_view(name).substr(prefix.size());
@@ -64,8 +60,8 @@ void RemoveStaleTemporaries(const fs::path& native) {
         number.find_first_not_of("0123456789") != std::string_view::npos || pidText.size() > 9) {
       continue;
     }
-    const pid_t pid = static_cast<pid_t>(std::stol(std::string(pidText)));
-    if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    const std::int64_t pid = std::stoll(std::string(pidText));
+    if (pid == CurrentProcessId() || ProcessRuns(pid)) continue;
     std::error_code ignored;
     if (fs::is_regular_file(fs::symlink_status(it->path(), ignored))) fs::remove(it->path(), ignored);
   }

@@ -1,6 +1,5 @@
 #include "targetdb/titledb.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +11,7 @@
 
 #include "env/codepage.h"
 #include "env/errors.h"
+#include "env/native.h"
 #include "env/fileops.h"
 #include "env/platform.h"
 #include "env/seqfile.h"
@@ -197,10 +197,9 @@ void CheckTitleDbCanHold(const std::string& destFolder, const Platform& platform
                        "含まれています。フォルダ名を変えてください。");
   }
   const std::filesystem::path folder = platform.ToNative(platform.ProgramFolder());
-  if (::access(folder.c_str(), W_OK) != 0) {
-    const int err = errno;
+  if (!CanWriteFolder(folder)) {
     throw Error("表題設定ファイル " + path + " を保存できないため、処理しません: プログラムのフォルダに"
-                "書き込めません (" + SystemErrorText(err) + ")。書き込めるフォルダにプログラムを置いてください。");
+                "書き込めません (アクセスが拒否されました)。書き込めるフォルダにプログラムを置いてください。");
   }
 }
 

@@ -3,10 +3,6 @@
 // not at all; Close writes the whole image to a temporary file beside the
 // database, flushes it, renames it over the database and flushes the folder,
 // so that the file on disk is always either the old or the new database.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,11 +11,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <unordered_map>
 
 #include "env/errors.h"
+#include "env/native.h"
 #include "targetdb/jet/jetbackend.h"
 #include "targetdb/jet/jetdb.h"
 #include "targetdb/jet/jetverify.h"
@@ -44,73 +40,58 @@ std::string Lower(std::string s) {
 // extension .ldb, found whatever the case of its extension.
 std::optional<fs::path> LockFileOf(const fs::path& db) {
   const fs::path dir = db.has_parent_path() ? db.parent_path() : fs::path(".");
-  const std::string stem = db.stem().string();
+  const std::string stem = NativeText(db.stem());
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path name = it->path().filename();
-    if (name.stem().string() == stem && Lower(name.extension().string()) == ".ldb") return it->path();
+    if (NativeText(name.stem()) == stem && Lower(NativeText(name.extension())) == ".ldb") return it->path();
   }
   return std::nullopt;
 }
 
+// Jet's lock file beside the database. Where the system tells that no
+// program holds it any more (Windows lets such a file be deleted, never one
+// that Jet holds), it is a file left by a program that ended, and goes;
+// otherwise the database is refused as in use.
+void RefuseIfJetHolds(const std::string& path, const fs::path& native) {
+  const std::optional<fs::path> lock = LockFileOf(native);
+  if (!lock) return;
+  const std::string name = NativeText(lock->filename());
+  switch (RemoveUnheldLockFile(*lock)) {
+    case LeftLockFile::Removed:
+      return;
+    case LeftLockFile::Held:
+      Fail(Kind::Locked, "データベース「" + path + "」は他のプログラムが使用中です（ロックファイル「" + name +
+                             "」を使用中です）。Ｑｕａｒｎｉｘを閉じてから、もう一度実行してください");
+    case LeftLockFile::Unknown:
+      break;
+  }
+  Fail(Kind::Locked, "データベース「" + path + "」は他のプログラムが使用中です（ロックファイル「" + name +
+                         "」があります）。Ｑｕａｒｎｉｘを閉じてから、もう一度実行してください。"
+                         "Ｑｕａｒｎｉｘが動いていないときは、終了したプログラムが残したファイルです: "
+                         "どのプログラムもデータベースを使っていないことを確かめてから削除してください");
+}
+
 // The current local time as days since 1899-12-30.
 double NowDays() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(std::time(nullptr));
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return jet::DateToDays(text).value_or(0);
-}
-
-void WriteAll(int fd, const uint8_t* data, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, data, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category());
-    }
-    data += w;
-    n -= static_cast<size_t>(w);
-  }
 }
 
 // Puts `image` at `target` through a temporary file in the same folder: the
 // target is either untouched or completely replaced.
 void ReplaceFile(const fs::path& target, const jet::Bytes& image) {
   static std::atomic<unsigned> counter{0};
-  const fs::path tmp = target.string() + "." + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1)) + ".tmp";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::system_error(errno, std::generic_category());
+  const fs::path tmp = WithSuffix(target, "." + std::to_string(CurrentProcessId()) + "-" +
+                                              std::to_string(counter.fetch_add(1)) + ".tmp");
+  WriteNewFile(tmp, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()), target);
   try {
-    // The replacement keeps the permissions of the file it replaces.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) {
-      throw std::system_error(errno, std::generic_category());
-    }
-    WriteAll(fd, image.data(), image.size());
-    if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category());
-  } catch (...) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
+    MoveReplacing(tmp, target);
+  } catch (const SystemFailure&) {
+    RemoveFile(tmp);
     throw;
-  }
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    throw std::system_error(err, std::generic_category());
-  }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    throw std::system_error(err, std::generic_category());
-  }
-  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
   }
 }
 
@@ -279,8 +260,8 @@ class JetStorage : public Storage {
     if (dirty_) {
       try {
         ReplaceFile(native_, db_->Image());
-      } catch (const std::system_error& e) {
-        Fail(Kind::Other, "データベース「" + path_ + "」を書き込めません: " + SystemErrorText(e.code().value()));
+      } catch (const SystemFailure& e) {
+        Fail(Kind::Other, "データベース「" + path_ + "」を書き込めません: " + e.what());
       }
     }
     db_.reset();
@@ -531,22 +512,13 @@ class JetBackendImpl : public StorageBackend {
                                 const StorageOptions&) const override {
     std::error_code ec;
     if (!fs::is_regular_file(native, ec)) Fail(Kind::Other, "データベース「" + path + "」が見つかりません");
-    if (auto lock = LockFileOf(native)) {
-      Fail(Kind::Locked, "データベース「" + path + "」は他のプログラムが使用中です（ロックファイル「" +
-                             lock->filename().string() +
-                             "」があります）。Ｑｕａｒｎｉｘを閉じてから、もう一度実行してください。"
-                             "Ｑｕａｒｎｉｘが動いていないときは、終了したプログラムが残したファイルです: "
-                             "どのプログラムもデータベースを使っていないことを確かめてから削除してください");
-    }
+    RefuseIfJetHolds(path, native);
     jet::Bytes image;
-    {
-      std::ifstream in(native, std::ios::binary | std::ios::ate);
-      if (!in) Fail(Kind::Other, "データベース「" + path + "」を開けません: " + SystemErrorText(errno));
-      image.resize(static_cast<size_t>(in.tellg()));
-      in.seekg(0);
-      if (!in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()))) {
-        Fail(Kind::Other, "データベース「" + path + "」を読めません: " + SystemErrorText(errno));
-      }
+    try {
+      const std::string bytes = ReadWholeFile(native);
+      image.assign(bytes.begin(), bytes.end());
+    } catch (const SystemFailure& e) {
+      Fail(Kind::Other, "データベース「" + path + "」を開けません: " + e.what());
     }
     std::unique_ptr<jet::Database> db;
     try {
@@ -557,7 +529,7 @@ class JetBackendImpl : public StorageBackend {
       Fail(Kind::Other, "データベース「" + path + "」を開けません: メモリが足りません");
     }
     const fs::path dir = native.has_parent_path() ? native.parent_path() : fs::path(".");
-    if (::access(native.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0) {
+    if (!CanWriteFile(native) || !CanWriteFolder(dir)) {
       Fail(Kind::ReadOnly, "データベース「" + path + "」は読み取り専用で、書き込めません");
     }
     return std::make_unique<JetStorage>(path, native, std::move(db));
@@ -574,8 +546,8 @@ class JetBackendImpl : public StorageBackend {
     auto db = jet::Database::CreateEmpty();
     try {
       ReplaceFile(native, db->Image());
-    } catch (const std::system_error& e) {
-      Fail(Kind::Other, "データベース「" + path + "」を作成できません: " + SystemErrorText(e.code().value()));
+    } catch (const SystemFailure& e) {
+      Fail(Kind::Other, "データベース「" + path + "」を作成できません: " + e.what());
     }
     return std::make_unique<JetStorage>(path, native, std::move(db));
   }
