@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "env/errors.h"
+#include "env/posixfd.h"
 #include "env/platform.h"
 
 namespace s2q {
@@ -17,29 +18,6 @@ namespace s2q {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Closes a file descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void Release() { fd_ = -1; }
-  // Closes now and reports the error close() gives, 0 when none.
-  int Close() {
-    int err = 0;
-    if (fd_ >= 0 && ::close(fd_) != 0) err = errno;
-    fd_ = -1;
-    return err;
-  }
-
- private:
-  int fd_;
-};
 
 const char* KindOf(mode_t mode) {
   if (S_ISDIR(mode)) return "フォルダ";

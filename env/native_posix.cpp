@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "env/native.h"
+#include "env/posixfd.h"
 
 namespace s2q {
 
@@ -25,33 +26,6 @@ std::string ErrorCodeText(const std::error_code& ec) { return SystemErrorText(ec
 namespace {
 
 [[noreturn]] void FailErrno(int err) { throw SystemFailure(SystemErrorText(err)); }
-
-// Closes a file descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  // Closes now and reports the error close() gives, 0 when none.
-  int Close() {
-    int err = 0;
-    if (fd_ >= 0 && ::close(fd_) != 0) err = errno;
-    fd_ = -1;
-    return err;
-  }
-
- private:
-  int fd_;
-};
 
 EntryFacts FactsOf(const struct stat& st) {
   EntryFacts facts;

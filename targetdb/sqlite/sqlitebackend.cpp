@@ -478,10 +478,7 @@ class Sqlite final : public StorageBackend {
   StorageFormat Format() const override { return StorageFormat::Sqlite; }
   const char* Name() const override { return "sqlite"; }
 
-  bool Recognises(std::string_view head) const override {
-    static constexpr std::string_view kMagic("SQLite format 3\0", 16);
-    return head.starts_with(kMagic);
-  }
+  bool Recognises(std::string_view head) const override { return IsSqliteHead(head); }
 
   std::unique_ptr<Storage> Open(const std::string& path, const fs::path& native,
                                 const StorageOptions& options) const override {

@@ -12,10 +12,7 @@ class SqliteRefused : public StorageBackend {
  public:
   StorageFormat Format() const override { return StorageFormat::Sqlite; }
   const char* Name() const override { return "sqlite"; }
-  bool Recognises(std::string_view head) const override {
-    static constexpr std::string_view kMagic("SQLite format 3\0", 16);
-    return head.starts_with(kMagic);
-  }
+  bool Recognises(std::string_view head) const override { return IsSqliteHead(head); }
   std::unique_ptr<Storage> Open(const std::string& path, const std::filesystem::path&,
                                 const StorageOptions&) const override {
     throw DbError(DbError::Kind::NotADatabase,
