@@ -19,8 +19,15 @@ QRect Twips(int left, int top, int width, int height) {
 
 QFont JapaneseFont() {
   QFont font;
+  // Named, not taken from the system: the windows show Japanese also where
+  // the system's own UI font has no kana and kanji (a Windows whose display
+  // language is not Japanese still has these fonts).
+#ifdef Q_OS_WIN
+  font.setFamilies(QStringList{"Yu Gothic UI", "Meiryo UI", "MS UI Gothic", "MS PGothic"});
+#else
   font.setFamilies(QStringList{"Noto Sans CJK JP", "IPAGothic", "IPAexGothic", "VL Gothic",
                                 "Noto Sans JP"});
+#endif
   font.setPixelSize(12);
   return font;
 }

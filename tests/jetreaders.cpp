@@ -311,7 +311,7 @@ std::string NormalizeDate(std::string_view raw) {
     num(clock[2], sec);
   }
   if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 59) throw bad();
-  char buf[32];
+  char buf[64];  // room for any int the compiler cannot rule out
   if (h == 0 && mi == 0 && sec == 0)
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);
   else

@@ -4,7 +4,8 @@
 // program's catalogue in EXAMPLE/bin; it becomes drive C, so the windows show
 // short paths (C:\holes, C:\map). The dialog is drawn as the database menu
 // opens it; the main window after the dialog has created the database and the
-// first holes have been converted.
+// first holes have been converted. Off screen unless QT_QPA_PLATFORM names a
+// platform (the Windows build is drawn by Windows' own under Wine).
 #include <QApplication>
 #include <QLineEdit>
 #include <QPixmap>
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: screenshot EXAMPLE OUTPUT\n";
     return 1;
   }
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   application.setFont(s2q::JapaneseFont());
   const fs::path example = fs::absolute(argv[1]);
