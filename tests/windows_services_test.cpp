@@ -250,6 +250,12 @@ TEST_F(WindowsBatch, SqliteIsRefusedWithAMessageSayingSo) {
     EXPECT_NE(err.find("以前の版が作った SQLite 形式のデータベースです"), std::string::npos) << args[0] << ": " << err;
     EXPECT_EQ(ReadWholeFile(Database()), sqlite);
   }
+  // Made again as a Jet file, as the message advises; the old file is kept.
+  EXPECT_EQ(Run({"create", "--dest", "C:\\map", "--format", "jet"}, &err), kExitOk) << err;
+  const std::vector<std::string> backups = test::BackupsIn(tmp_ / "C" / "map");
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_EQ(ReadWholeFile(tmp_ / "C" / "map" / backups[0]), sqlite);
+  EXPECT_EQ(Run(kConvert, &err), kExitOk) << err;
 }
 
 // The batch program itself, run with a Japanese argument and its output
