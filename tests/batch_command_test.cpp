@@ -1,8 +1,10 @@
 // The batch command on a platform of temporary folders: its refusals (exit
 // 1), its failures (exit 2), and conversion and creation (exit 0).
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include "tools/exampledata/exampledata.h"
 #include "env/codepage.h"
 #include "env/filelock.h"
+#include "env/native.h"
 #include "targetdb/jet/jetdb.h"
 #include "tests/dbread.h"
 #include "tests/support.h"
@@ -104,8 +107,15 @@ TEST_F(BatchTest, UsageErrorsAreRefusedAndHelpExplains) {
 
   Outcome help = Run({"--help"});
   EXPECT_EQ(help.status, kExitOk);
+#ifdef _WIN32
+  const char* settings = "SysWOW64";
+  const char* quoted = "--dest C:\\data\\map";
+#else
+  const char* settings = "XDG_CONFIG_HOME";
+  const char* quoted = "--dest 'C:\\data\\map'";
+#endif
   for (const char* word : {"convert", "create", "--dest", "--source", "--all", "--field", "PatdatV5.ini",
-                           "TitleDb.TXT", "XDG_CONFIG_HOME", "終了コード", "--dest 'C:\\data\\map'", "check"})
+                           "TitleDb.TXT", settings, "終了コード", quoted, "check"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   EXPECT_EQ(Run({"create", "--help"}).out, help.out);
 }
@@ -190,21 +200,32 @@ TEST_F(BatchTest, ABoringTableTheDatabaseCannotWriteIsRefusedBeforeAnyHole) {
 TEST_F(BatchTest, DestinationWithoutDatabasePointsToCreate) {
   Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
   EXPECT_EQ(r.status, kExitRefused);
-  // The suggested command survives a shell: the path is in single quotes.
+  // The suggested command survives a shell: on POSIX the path is in single
+  // quotes, for cmd.exe in double quotes where it holds a blank.
+#ifdef _WIN32
+  EXPECT_NE(r.err.find("create --dest C:\\map\\"), std::string::npos) << r.err;
+#else
   EXPECT_NE(r.err.find("create --dest 'C:\\map\\'"), std::string::npos) << r.err;
+#endif
   EXPECT_FALSE(fs::exists(Database()));
 }
 
 TEST_F(BatchTest, ConvertsInsertsThenUpdatesAndSavesTheDestination) {
   ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
-  // A native absolute path is taken in its drive form.
-  Outcome r = Run({"convert", "--dest", (C() / "map").string(), "--source", "C:\\holes", "--all"});
+  // A native absolute path is taken in its drive form (on POSIX; on Windows
+  // it is one, which the platform of these tests does not know).
+#ifdef _WIN32
+  const std::string map = "C:\\map", holes = "C:\\holes";
+#else
+  const std::string map = (C() / "map").string(), holes = (C() / "holes").string();
+#endif
+  Outcome r = Run({"convert", "--dest", map, "--source", "C:\\holes", "--all"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_NE(r.out.find("新規 5 孔、更新 0 孔"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("変換が正常に終了しました。"), std::string::npos);
   EXPECT_EQ(Rows(), 5);
 
-  r = Run({"convert", "--dest", "C:\\map", "--source", " " + (C() / "holes").string(), "BH-0004/", "BH-0002"});
+  r = Run({"convert", "--dest", "C:\\map", "--source", " " + holes, "BH-0004/", "BH-0002"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_NE(r.out.find("新規 0 孔、更新 2 孔"), std::string::npos) << r.out;
   EXPECT_EQ(Rows(), 5);
@@ -226,7 +247,7 @@ TEST_F(BatchTest, ConvertsInsertsThenUpdatesAndSavesTheDestination) {
 
 TEST_F(BatchTest, FoldersWithoutTitleFilesAreLeftOutAndNamed) {
   ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
-  for (const char* folder : {"写真", "図面", "資料", "メモ"}) fs::create_directories(C() / "holes" / folder);
+  for (const char* folder : {"写真", "図面", "資料", "メモ"}) fs::create_directories(C() / "holes" / NativePath(folder));
   Outcome r = Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_NE(r.out.find("新規 5 孔、更新 0 孔"), std::string::npos) << r.out;
@@ -331,6 +352,9 @@ TEST_F(BatchTest, FailuresOfTheWorkExitWithTwo) {
 }
 
 TEST_F(BatchTest, HoleNamesInCodePage932BytesAreConvertedAsText) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows names files in UTF-16: no name holds code page 932 bytes";
+#else
   // "BH-テスト" as unpacking a Windows archive leaves it, beside BH-0001.
   const std::string raw = "BH-\x83\x65\x83\x58\x83\x67";
   fs::rename(C() / "holes" / "BH-0002", C() / "holes" / raw);
@@ -368,12 +392,14 @@ TEST_F(BatchTest, HoleNamesInCodePage932BytesAreConvertedAsText) {
   EXPECT_EQ(r.status, kExitRefused);
   EXPECT_NE(r.err.find("BH-\\x85@"), std::string::npos) << r.err;
   EXPECT_EQ(SourcePaths().size(), 6u);
+#endif
 }
 
 TEST_F(BatchTest, CreateMakesAJetFileUnlessAnotherFormatIsAsked) {
   ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
   EXPECT_EQ(test::FormatOfFile(Database()), StorageFormat::Jet4);
   EXPECT_EQ(Run({"create", "--dest", "C:\\map", "--format", "dbase"}).status, kExitRefused);
+#ifndef _WIN32  // no SQLite in the Windows build (windows_services_test)
 
   // Asked for the other format, the database is made again in it, even with
   // the same fields, and the rows converted into it stay in the backup.
@@ -392,6 +418,7 @@ TEST_F(BatchTest, CreateMakesAJetFileUnlessAnotherFormatIsAsked) {
   EXPECT_EQ(test::ReadFile(Database()), before);
   r = Run({"create", "--dest", "C:\\map", "--format", "sqlite"});
   EXPECT_NE(r.out.find("変更していません"), std::string::npos) << r.out;
+#endif
 }
 
 TEST_F(BatchTest, ADatabaseInUseIsRefusedBeforeAnyWork) {
@@ -419,6 +446,10 @@ class BatchRunsAtOnce : public BatchTest, public ::testing::WithParamInterface<c
 // writes any, and the table holds exactly the holes of the runs that said
 // they converted.
 TEST_P(BatchRunsAtOnce, NeverLoseHoles) {
+#ifdef _WIN32
+  GTEST_SKIP() << "forks the two runs; on Windows the lock's refusal of a second run is tested in "
+                  "windows_services_test";
+#else
   constexpr int kHoles = 150;
   const std::string sources[2] = {"C:\\a", "C:\\b"};
   WriteExampleHoles(C() / "a", kHoles, 1);
@@ -467,9 +498,14 @@ TEST_P(BatchRunsAtOnce, NeverLoseHoles) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(SourcePaths(), expected) << "round " << round;
   }
+#endif
 }
 
+#ifdef _WIN32
+INSTANTIATE_TEST_SUITE_P(Formats, BatchRunsAtOnce, ::testing::Values("jet"));
+#else
 INSTANTIATE_TEST_SUITE_P(Formats, BatchRunsAtOnce, ::testing::Values("jet", "sqlite"));
+#endif
 
 TEST_F(BatchTest, CheckReportsProblemsOfTheDatabaseWithoutWritingIt) {
   const std::string path = "「C:\\map\\SR-DATA.MDB」";
@@ -481,7 +517,11 @@ TEST_F(BatchTest, CheckReportsProblemsOfTheDatabaseWithoutWritingIt) {
   ASSERT_EQ(Run({"create", "--dest", "C:\\map"}).status, kExitOk);
   ASSERT_EQ(Run({"convert", "--dest", "C:\\map", "--source", "C:\\holes", "--all"}).status, kExitOk);
   std::string bytes = test::ReadFile(Database());
+#ifdef _WIN32
+  r = Run({"check", "--dest", "C:\\map"});
+#else
   r = Run({"check", "--dest", (C() / "map").string()});
+#endif
   EXPECT_EQ(r.status, kExitOk) << r.out << r.err;
   EXPECT_EQ(r.out, path + "に問題はありません。\n");
   EXPECT_EQ(test::ReadFile(Database()), bytes);
@@ -506,6 +546,7 @@ TEST_F(BatchTest, CheckReportsProblemsOfTheDatabaseWithoutWritingIt) {
     EXPECT_EQ(test::ReadFile(Database()), broken);
   }
 
+#ifndef _WIN32
   // A SQLite database goes through SQLite's own integrity check.
   fs::remove(Database());
   ASSERT_EQ(Run({"create", "--dest", "C:\\map", "--format", "sqlite"}).status, kExitOk);
@@ -514,6 +555,7 @@ TEST_F(BatchTest, CheckReportsProblemsOfTheDatabaseWithoutWritingIt) {
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_EQ(r.out, path + "に問題はありません。\n");
   EXPECT_EQ(test::ReadFile(Database()), bytes);
+#endif
 }
 
 }  // namespace

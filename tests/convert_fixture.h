@@ -13,6 +13,7 @@
 #include "convert/appstate.h"
 #include "convert/commands.h"
 #include "convert/valuerules.h"
+#include "env/native.h"
 #include "targetdb/boringdb.h"
 #include "tests/dbread.h"
 #include "tests/support.h"
@@ -74,13 +75,13 @@ class ConvertFixture : public ::testing::Test {
   // A hole folder under C:\src with its two title files (none when empty).
   void WriteHole(const std::string& name, const std::string& name1 = "孔",
                  const std::string& depth = "20.5") {
-    WriteCp932(dir / "C/src" / name / "TITL01.TXT",
+    WriteCp932(dir / "C/src" / NativePath(name) / "TITL01.TXT",
                "\"" + name1 + "\",1998,12,01\r\n35,41,7.5\r\n");
-    WriteCp932(dir / "C/src" / name / "TITL02.TXT", "1,\"x\",12.5," + depth + ",90\r\n");
+    WriteCp932(dir / "C/src" / NativePath(name) / "TITL02.TXT", "1,\"x\",12.5," + depth + ",90\r\n");
   }
   // A hole whose first title file cannot be read (not code page 932).
   void WriteUnreadableHole(const std::string& name) {
-    WriteFile(dir / "C/src" / name / "TITL01.TXT", "\"\x81\x20\"\r\n");
+    WriteFile(dir / "C/src" / NativePath(name) / "TITL01.TXT", "\"\x81\x20\"\r\n");
   }
 
   // Reading the rows of a Jet file also checks the file with the verifier.

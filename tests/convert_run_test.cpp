@@ -207,12 +207,12 @@ TEST_F(Run, ARejectedStatementIsToldWithoutABrokenCharacter) {
 TEST_F(Run, FoldersWithoutTitleFilesAreLeftOutAndNamed) {
   CreateDatabase();
   WriteHole("H1");
-  std::filesystem::create_directories(dir / "C/src/写真");
+  std::filesystem::create_directories(dir.path() / u8"C/src/写真");
   WriteHole("H2");
   std::filesystem::remove(dir / "C/src/H2/TITL01.TXT");  // one of the two is enough
   WriteHole("資料");
-  test::WriteFile(dir / "C/src/資料/TITL01.TXT", "");  // empty counts as missing
-  std::filesystem::remove(dir / "C/src/資料/TITL02.TXT");
+  test::WriteFile(dir.path() / u8"C/src/資料/TITL01.TXT", "");  // empty counts as missing
+  std::filesystem::remove(dir.path() / u8"C/src/資料/TITL02.TXT");
   FakeHoles holes;
   for (const char* name : {"H1", "写真", "H2", "資料"}) holes.Add(name);
   RunResult result = Convert(holes);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "convert/titletable.h"
 #include "env/codepage.h"
@@ -148,6 +150,7 @@ TEST_F(TitleTableTest, TitleFilesAreFoundWhateverTheCaseOfAToZ) {
   EXPECT_EQ(Cell(0, 1), "1998");
   EXPECT_EQ(Cell(1, 0), "x");
 
+#ifndef _WIN32  // Windows keeps no two names that differ in case only
   // Two files that are one on the old platform: refused, naming both.
   test::WriteCp932(tmp / "C/src/h1/TITL01.TXT", "other");
   try {
@@ -158,9 +161,13 @@ TEST_F(TitleTableTest, TitleFilesAreFoundWhateverTheCaseOfAToZ) {
     EXPECT_NE(message.find("TITL01.TXT"), std::string::npos) << message;
     EXPECT_NE(message.find("titl01.txt"), std::string::npos) << message;
   }
+#endif
 }
 
 TEST_F(TitleTableTest, ATitleFileThatIsNoRegularFileStopsTheHole) {
+#ifdef _WIN32
+  GTEST_SKIP() << "named pipes and symbolic links made by any user are POSIX files";
+#else
   // A named pipe would keep a reader waiting for ever: the alarm ends such
   // a test instead.
   ::alarm(30);
@@ -181,6 +188,7 @@ TEST_F(TitleTableTest, ATitleFileThatIsNoRegularFileStopsTheHole) {
   EXPECT_THROW(Read("L"), Error);
   EXPECT_TRUE(std::filesystem::is_symlink(tmp / "C/src/L/TITL02.TXT"));
   EXPECT_TRUE(std::filesystem::exists(tmp / "C/src/empty.txt"));
+#endif
 }
 
 }  // namespace

@@ -111,8 +111,10 @@ TEST_F(ValueRules, LookupOfAMissingEmptyOrOddList) {
 TEST_F(ValueRules, CodeListsAreFoundWhateverTheCaseOfAToZ) {
   WriteList("l1.txt", "1,\"TP\"\r\n");
   EXPECT_EQ(Lookup("1", "L1.TXT"), "TP");
+#ifndef _WIN32  // Windows keeps no two names that differ in case only
   WriteList("L1.TXT", "1,\"GL\"\r\n");
   EXPECT_THROW(Lookup("1", "L1.TXT"), Error);  // two lists for one name
+#endif
 }
 
 TEST_F(ValueRules, LookupOfAnUnreadableListFails) {

@@ -37,7 +37,8 @@ TableContents ReadTable(const std::filesystem::path& file, const std::string& ta
 // a test failure when it raises none.
 DbError::Kind KindOf(const std::function<void()>& action, std::string* message = nullptr);
 
-// The formats of every storage backend, for tests run once per backend.
+// The formats of every storage backend that writes files in this build, for
+// tests run once per backend.
 std::vector<StorageFormat> AllFormats();
 
 // The format the file's first bytes name, or nullopt.

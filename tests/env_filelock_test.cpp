@@ -1,9 +1,11 @@
 // The one-writer lock: held against every other open, also inside one
 // process; waited for up to the timeout; gone with a killed holder.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 
@@ -34,6 +36,10 @@ TEST(DatabaseLock, OneHolderAtATimeAndNothingLeftAfterwards) {
 }
 
 TEST(DatabaseLock, AKilledHolderBlocksNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the POSIX lock's file outlives a killed holder; on Windows it goes with the holder's handle "
+                  "(windows_services_test)";
+#else
   test::TempDir tmp;
   const fs::path db = tmp / "SR-DATA.MDB";
   int ready[2];
@@ -58,6 +64,7 @@ TEST(DatabaseLock, AKilledHolderBlocksNothing) {
   EXPECT_EQ(LockDatabase(db, 0).outcome, Outcome::Taken);
   ::close(ready[0]);
   ::close(ready[1]);
+#endif
 }
 
 }  // namespace

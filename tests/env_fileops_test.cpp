@@ -1,11 +1,13 @@
 #include "env/fileops.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <filesystem>
@@ -30,6 +32,7 @@ size_t EntriesIn(const fs::path& folder) {
 
 using test::ErrorOf;
 
+#ifndef _WIN32
 bool IsThere(const fs::path& p) {
   std::error_code ec;
   return fs::symlink_status(p, ec).type() != fs::file_type::not_found;
@@ -42,6 +45,7 @@ class AlarmGuard {
   explicit AlarmGuard(unsigned seconds) { ::alarm(seconds); }
   ~AlarmGuard() { ::alarm(0); }
 };
+#endif
 
 TEST(FileOps, JoinPathGivesTheFolderItsBackslash) {
   std::string folder = "C:\\DATA";
@@ -81,6 +85,9 @@ TEST(FileOps, IsFileMissingCountsAbsentAndEmptyFiles) {
 }
 
 TEST(FileOps, OnlyRegularFilesAreFilesAndOthersAreNeitherOpenedNorDeleted) {
+#ifdef _WIN32
+  GTEST_SKIP() << "named pipes, sockets and symbolic links made by any user are POSIX files";
+#else
   TempDir tmp;
   Platform p(FactsOn(tmp.path()));
   const fs::path c = tmp / "C";
@@ -123,6 +130,7 @@ TEST(FileOps, OnlyRegularFilesAreFilesAndOthersAreNeitherOpenedNorDeleted) {
   EXPECT_FALSE(IsFileMissing(p, "C:\\to-full.txt"));
   EXPECT_EQ(ReadFileBytes(p, "C:\\to-full.txt"), "1,\"A\"");
   EXPECT_TRUE(fs::is_symlink(c / "to-full.txt"));
+#endif
 }
 
 TEST(FileOps, FilesAreFoundWhateverTheCaseOfAToZ) {
@@ -145,6 +153,8 @@ TEST(FileOps, FilesAreFoundWhateverTheCaseOfAToZ) {
   WriteFile(h / "titledb.txt", "old");
   ReplaceFileAtomically(p, "C:\\Holes\\bh1\\TitleDb.TXT", "new");
   EXPECT_EQ(ReadFile(h / "titledb.txt"), "new");
+#ifndef _WIN32
+  // Windows' own file names ignore case: there is no second file to find.
   EXPECT_FALSE(fs::exists(h / "TitleDb.TXT"));
 
   // Two names for the same file: refused, naming both, whichever is asked
@@ -161,6 +171,7 @@ TEST(FileOps, FilesAreFoundWhateverTheCaseOfAToZ) {
   }
   EXPECT_EQ(ReadFile(h / "TITL01.TXT"), "c,d");
   EXPECT_EQ(ReadFile(h / "titl01.txt"), "a,b");
+#endif
 }
 
 TEST(FileOps, ReadFileBytesReadsEveryByteOrNamesTheFile) {
@@ -185,11 +196,15 @@ TEST(FileOps, ReplaceFileAtomicallyWritesAndKeepsTheMode) {
   ReplaceFileAtomically(p, "C:\\new.txt", "first");
   EXPECT_EQ(ReadFile(c / "new.txt"), "first");
 
+#ifndef _WIN32  // Windows files have no such modes
   fs::permissions(c / "new.txt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
   ReplaceFileAtomically(p, "C:\\new.txt", "");
   EXPECT_EQ(ReadFile(c / "new.txt"), "");
+#ifndef _WIN32
   EXPECT_EQ(fs::status(c / "new.txt").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
   EXPECT_EQ(EntriesIn(c), 3u);  // new.txt, sys, prog: no temporary file left
 }
 
@@ -209,6 +224,7 @@ TEST(FileOps, FailedReplaceLeavesTheOldContentAndNoTemporaryFile) {
     EXPECT_NE(std::string(e.what()).find("C:\\no folder\\t.txt"), std::string::npos) << e.what();
   }
 
+#ifndef _WIN32
   // Writing fails half way (a file size limit, which binds root as well).
   WriteFile(c / "old.txt", "old content");
   struct rlimit saved;
@@ -228,6 +244,7 @@ TEST(FileOps, FailedReplaceLeavesTheOldContentAndNoTemporaryFile) {
   EXPECT_TRUE(threw);
   EXPECT_EQ(ReadFile(c / "old.txt"), "old content");
   EXPECT_EQ(EntriesIn(c), 4u);  // target, old.txt, sys, prog
+#endif
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST(Patdat, SystemFolderAtADriveRoot) {
 
 TEST_F(PatdatTest, FolderMustExist) {
   fs::create_directories(tmp / "C" / "PATDAT");
-  fs::create_directories(tmp / "C" / "パット");
+  fs::create_directories(tmp / "C" / u8"パット");
   WriteFile(tmp / "C" / "afile", "x");
   EXPECT_TRUE(PatdatFolderExists(platform, "C:\\PATDAT\\"));
   EXPECT_TRUE(PatdatFolderExists(platform, "C:\\パット\\"));

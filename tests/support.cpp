@@ -1,6 +1,13 @@
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -91,6 +98,56 @@ std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+#ifdef _WIN32
+OtherProcess::OtherProcess() {
+  wchar_t self[32768];
+  const DWORD n = GetModuleFileNameW(nullptr, self, 32768);
+  if (n == 0 || n >= 32768) throw std::runtime_error("cannot find the test program");
+  std::wstring command = L"\"" + std::wstring(self, n) + L"\" --gtest_list_tests";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
+    throw std::runtime_error("cannot start a process: error " + std::to_string(GetLastError()));
+  CloseHandle(pi.hThread);
+  handle_ = pi.hProcess;
+  id_ = pi.dwProcessId;
+}
+
+void OtherProcess::Kill() {
+  if (!handle_) return;
+  TerminateProcess(handle_, 9);
+  WaitForSingleObject(handle_, INFINITE);
+  CloseHandle(handle_);
+  handle_ = nullptr;
+}
+#else
+OtherProcess::OtherProcess() {
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error("cannot start a process");
+  if (child == 0) {
+    for (;;) ::pause();
+  }
+  id_ = child;
+}
+
+void OtherProcess::Kill() {
+  if (!id_) return;
+  ::kill(static_cast<pid_t>(id_), SIGKILL);
+  ::waitpid(static_cast<pid_t>(id_), nullptr, 0);
+  id_ = 0;
+}
+#endif
+
+OtherProcess::~OtherProcess() { Kill(); }
+
+std::int64_t EndedProcessId() {
+  OtherProcess ended;
+  const std::int64_t id = ended.id();
+  ended.Kill();
+  return id;
 }
 
 void WriteCp932(const fs::path& path, const std::string& utf8) {

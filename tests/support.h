@@ -2,6 +2,7 @@
 // Shared helpers of the tests: temporary folders, platforms built on them, a
 // user interface that records what it is asked to show, the message of a
 // raised Error, the data shared beside the sources.
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -62,6 +63,27 @@ bool RunsInCi();
       GTEST_SKIP() << s2q_why;                                               \
     }                                                                        \
   } while (false)
+
+// Another process that runs, and does nothing, until this object goes: on
+// POSIX a child that waits for a signal, on Windows a child left suspended
+// before it runs any code, which inherits this process's inheritable handles.
+class OtherProcess {
+ public:
+  OtherProcess();
+  ~OtherProcess();
+  OtherProcess(const OtherProcess&) = delete;
+  OtherProcess& operator=(const OtherProcess&) = delete;
+  std::int64_t id() const { return id_; }
+  // Kills it and waits for its end.
+  void Kill();
+
+ private:
+  std::int64_t id_ = 0;
+  void* handle_ = nullptr;  // Windows: the process handle
+};
+
+// The id of a process that has ended, as a killed run's has.
+std::int64_t EndedProcessId();
 
 struct RecordedBox {
   std::string text;

@@ -1,8 +1,6 @@
 // The boring table: its layout from the title selection, creation, the
 // missing-file test, replacement with a backup, and the field matching.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -290,13 +288,10 @@ TEST_P(BoringTest, ReplacementBuildsTheNewDatabaseBeforeTheOldGoesAside) {
 }
 
 TEST_P(BoringTest, TemporaryFilesOfAKilledCreationGoTheNextTime) {
-  // A process that has ended, as a killed creation's has.
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) ::_exit(0);
-  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-  const std::string dead = "SR-DATA.MDB." + std::to_string(child) + "-0.tmp";
-  const std::string alive = "SR-DATA.MDB." + std::to_string(::getppid()) + "-0.tmp";
+  // A process that has ended, as a killed creation's has, and one that runs.
+  test::OtherProcess running;
+  const std::string dead = "SR-DATA.MDB." + std::to_string(test::EndedProcessId()) + "-0.tmp";
+  const std::string alive = "SR-DATA.MDB." + std::to_string(running.id()) + "-0.tmp";
   test::WriteFile(File(dead), "half");
   test::WriteFile(File(dead + "-wal"), "log");
   test::WriteFile(File(alive), "another program's work");

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -355,6 +357,10 @@ TEST_P(EngineTest, TheSlotIsEmptiedOnEveryPath) {
 }
 
 TEST_P(EngineTest, AKillAtAnyMomentLeavesADatabaseThatReads) {
+#ifdef _WIN32
+  GTEST_SKIP() << "kills a forked writer at any moment; Windows has no fork, and the file's replacement there "
+                  "(MoveFileEx) is tested in windows_services_test";
+#else
   Make({{"A", dbText, 10}, {"ソース位置", dbText, 128}}, "k.db")->Close();
   size_t rows = 0;
   for (int attempt = 0; attempt < 12; ++attempt) {
@@ -398,6 +404,7 @@ TEST_P(EngineTest, AKillAtAnyMomentLeavesADatabaseThatReads) {
     EXPECT_GE(t.rows.size(), 600u);
     rows = t.rows.size();
   }
+#endif
 }
 
 std::string FormatName(const ::testing::TestParamInfo<StorageFormat>& info) {

@@ -2,7 +2,9 @@
 // back through our own reader, the refusals, and the same files checked by
 // our verifier and read by the independent readers.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +75,10 @@ namespace {
 std::string ReadAll(const fs::path& p) { return test::ReadFile(p); }
 
 // Runs a command; returns its exit status and standard output.
+#ifdef _WIN32
+// Not reached there: the tests that run the readers skip on Windows.
+std::pair<int, std::string> RunCommand(const std::string&) { return {-1, {}}; }
+#else
 std::pair<int, std::string> RunCommand(const std::string& command) {
   std::string out;
   FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
@@ -83,6 +89,7 @@ std::pair<int, std::string> RunCommand(const std::string& command) {
   const int status = ::pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
+#endif
 
 std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
 
@@ -356,7 +363,9 @@ TEST(JetStorage, CloseReplacesTheFileInOneStep) {
   auto db = CreateWithTable(file);
   db->Close();
   const std::string created = ReadAll(file);
+#ifndef _WIN32  // Windows files have no such modes
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
   db = Reopen(file);
   auto table = db->Table(kTable);
   db->Insert(*table, BoringRow("BH-1", 1));
@@ -365,7 +374,9 @@ TEST(JetStorage, CloseReplacesTheFileInOneStep) {
   db->Close();
   EXPECT_NE(ReadAll(file), created);
   test::ExpectJetConsistent(file);
+#ifndef _WIN32
   EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
   for (const auto& entry : fs::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().filename(), "SR-DATA.MDB") << "left behind: " << entry.path();
   }
@@ -417,10 +428,20 @@ TEST(JetStorage, RefusesFilesItCannotOpenAndLeavesThemUntouched) {
   const fs::path file = dir / "SR-DATA.MDB";
   CreateWithTable(file)->Close();
   const std::string bytes = ReadAll(file);
+  // POSIX cannot tell whether a program still holds it, and refuses; Windows
+  // lets a lock file be deleted only when no program holds it, so one that
+  // goes was left by a program that ended (a held one: windows_services_test).
   test::WriteFile(dir / "SR-DATA.ldb", "");
+#ifdef _WIN32
+  Reopen(file)->Close();
+  EXPECT_FALSE(fs::exists(dir / "SR-DATA.ldb"));
+  EXPECT_EQ(ReadAll(file), bytes);
+#else
   EXPECT_EQ(KindOf([&] { Reopen(file); }, &message), DbError::Kind::Locked);
   EXPECT_NE(message.find("SR-DATA.ldb"), std::string::npos) << message;
+  EXPECT_NE(message.find("削除してください"), std::string::npos) << message;
   fs::remove(dir / "SR-DATA.ldb");
+#endif
   test::WriteFile(dir / "SR-DATA2.LDB", "");
   Reopen(file)->Close();
 
