@@ -295,7 +295,20 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
   app.DestFolder = dest;
   CreateResult result;
   try {
-    PrepareSelectionForDialog(app);
+    try {
+      PrepareSelectionForDialog(app);
+    } catch (const DbError& e) {
+      // A file this build cannot open (a SQLite file of an earlier version
+      // on Windows) has no fields to start from when it is to be made again
+      // in the format asked for: the shipped selection is the start.
+      std::string folder = app.DestFolder;
+      const std::string existing = JoinPath(folder, kDatabaseFileName);
+      if (e.kind() != DbError::Kind::NotADatabase || !o.format ||
+          app.db.Engine().Workspaces(0).FormatOf(existing) == BackendNamed(*o.format)->Format()) {
+        throw;
+      }
+      SetDefaultSelection(app.titles);
+    }
     for (int index : *named) app.titles.entries[static_cast<size_t>(index)].SelectFlg = 1;
     for (int index : *unnamed) app.titles.entries[static_cast<size_t>(index)].SelectFlg = 0;
     int selected = 0;

@@ -228,8 +228,7 @@ CreateResult CreateOrReplaceDatabase(AppState& app, bool replaceOtherFormat) {
     const bool otherFormat =
         replaceOtherFormat && app.db.Engine().Workspaces(0).FormatOf(JoinPath(
                                   app.DestFolder, kDatabaseFileName)) != app.db.createFormat;
-    if (CheckTableFields(app.DestFolder, kDatabaseFileName, app.titles, app.db) != 1 &&
-        !otherFormat) {
+    if (!otherFormat && CheckTableFields(app.DestFolder, kDatabaseFileName, app.titles, app.db) != 1) {
       return result;  // unchanged
     }
     const std::string backup =
