@@ -121,7 +121,19 @@ EntryFacts FactsOf(DWORD attributes, std::uintmax_t size) {
 
 }  // namespace
 
+// Windows drops blanks and dots at the end of a name, so a path with such a
+// name would find another entry ("x\  \f" is "x\f"): nothing is there.
+static bool HasNameWindowsTrims(const fs::path& path) {
+  for (const fs::path& part : path.relative_path()) {
+    const std::wstring& name = part.native();
+    if (name == L"." || name == L"..") continue;
+    if (!name.empty() && (name.back() == L' ' || name.back() == L'.')) return true;
+  }
+  return false;
+}
+
 EntryFacts EntryAt(const fs::path& path) {
+  if (HasNameWindowsTrims(path)) return {};
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
     const DWORD code = GetLastError();

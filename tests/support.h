@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "env/native.h"
 #include "env/platform.h"
 #include "env/ui.h"
 
@@ -21,7 +22,9 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& rel) const { return path_ / rel; }
+  // `rel` is UTF-8 text (on Windows a std::string path would be read in the
+  // ANSI code page).
+  std::filesystem::path operator/(const std::string& rel) const { return path_ / NativePath(rel); }
 
  private:
   std::filesystem::path path_;

@@ -107,6 +107,9 @@ TEST_F(Browse, FolderGoneWhenOpenedIsTold) {
 }
 
 TEST_F(Browse, NamesInCodePage932BytesAreShownAsText) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows names files in UTF-16: no name holds code page 932 bytes";
+#endif
   // A name that is no text at all is left out of the browser and the hole
   // list, and the message names it with its bytes escaped.
   fs::create_directories(w.dir / "C/src/B-10/BH-\x85\x40");

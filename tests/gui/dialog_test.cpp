@@ -71,7 +71,7 @@ class Dialog : public ::testing::Test {
   void MoveOverBackground(int step) {
     const QPoint background(5 + 3 * step, 420);
     ASSERT_EQ(w.form->Picture1->childAt(background), nullptr);
-    QTest::mouseMove(w.form->Picture1, background);
+    MoveMouse(w.form->Picture1, background);
   }
 
   Workbench w;

@@ -152,18 +152,18 @@ TEST_F(Execute, ConvertsTheSelectedHoles) {
   EXPECT_EQ(catalogue.substr(0, catalogue.find('\r')), "\"C:\\out\\\"");
 
   // Moving over controls keeps the line; over the panel itself clears it once.
-  QTest::mouseMove(w.form->Command1, QPoint(5, 5));
-  QTest::mouseMove(w.form->List1->viewport(), QPoint(5, 5));
-  QTest::mouseMove(w.form->Frame3, QPoint(3, 30));
-  QTest::mouseMove(w.form->Label3, QPoint(5, 5));
+  MoveMouse(w.form->Command1, QPoint(5, 5));
+  MoveMouse(w.form->List1->viewport(), QPoint(5, 5));
+  MoveMouse(w.form->Frame3, QPoint(3, 30));
+  MoveMouse(w.form->Label3, QPoint(5, 5));
   EXPECT_EQ(w.MessageLine(), kConverted);
   const QPoint background(5, 420);
   ASSERT_EQ(w.form->Picture1->childAt(background), nullptr);
-  QTest::mouseMove(w.form->Picture1, background);
+  MoveMouse(w.form->Picture1, background);
   EXPECT_EQ(w.MessageLine(), "");
   EXPECT_EQ(w.app.MessageShown, 0);
   w.form->Label3->setText("他の行");
-  QTest::mouseMove(w.form->Picture1, background + QPoint(3, 0));
+  MoveMouse(w.form->Picture1, background + QPoint(3, 0));
   EXPECT_EQ(w.MessageLine(), "他の行");
 }
 

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTest>
 #include <filesystem>
 #include <memory>
@@ -71,5 +72,18 @@ class Workbench {
 };
 
 inline std::string FullTitle() { return std::string(kProgramTitle); }
+
+// Moves the mouse over `widget`. Off screen the move arrives at once. On a
+// real window system (Windows) the pointer moves and its events come back
+// from the system at some later time, so the move is also handed to the
+// widget as the application would hand it on.
+inline void MoveMouse(QWidget* widget, QPoint at) {
+  QTest::mouseMove(widget, at);
+#ifdef Q_OS_WIN
+  QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::NoButton,
+                   Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(widget, &move);
+#endif
+}
 
 }  // namespace s2q::test
