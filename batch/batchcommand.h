@@ -25,6 +25,8 @@ int RunBatch(const std::vector<std::string>& args, const PlatformFacts& facts,
 std::string BatchHelpText();
 std::string HostPathHelp();
 std::string HostExampleHelp();
+// What the host's build cannot make with --format; "" when it makes both.
+std::string HostFormatHelp();
 // A folder as this platform's command line reads it back.
 std::string HostQuoted(const std::string& text);
 

@@ -29,6 +29,8 @@ std::string HostQuoted(const std::string& text) {
   return out + "'";
 }
 
+std::string HostFormatHelp() { return ""; }
+
 std::string HostExampleHelp() {
   return R"(例:
   stolvik2quarnix-batch create --dest 'C:\data\map' --field 事業名 --field 調査会社

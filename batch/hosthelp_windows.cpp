@@ -28,6 +28,10 @@ std::string HostQuoted(const std::string& text) {
   return "\"" + text + (!text.empty() && text.back() == '\\' ? "\\" : "") + "\"";
 }
 
+std::string HostFormatHelp() {
+  return "                      Windows 版は jet だけを作ります (sqlite は使えません)。\n";
+}
+
 std::string HostExampleHelp() {
   return R"(例:
   stolvik2quarnix-batch create --dest C:\data\map --field 事業名 --field 調査会社

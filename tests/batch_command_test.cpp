@@ -110,12 +110,14 @@ TEST_F(BatchTest, UsageErrorsAreRefusedAndHelpExplains) {
 #ifdef _WIN32
   const char* settings = "SysWOW64";
   const char* quoted = "--dest C:\\data\\map";
+  const char* formats = "Windows 版は jet だけを作ります";
 #else
   const char* settings = "XDG_CONFIG_HOME";
   const char* quoted = "--dest 'C:\\data\\map'";
+  const char* formats = "sqlite (SQLite 3 形式)";
 #endif
   for (const char* word : {"convert", "create", "--dest", "--source", "--all", "--field", "PatdatV5.ini",
-                           "TitleDb.TXT", settings, "終了コード", quoted, "check"})
+                           "TitleDb.TXT", settings, "終了コード", quoted, "check", formats})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   EXPECT_EQ(Run({"create", "--help"}).out, help.out);
 }
