@@ -301,8 +301,7 @@ int Create(AppState& app, const Options& o, std::ostream& out) {
       // A file this build cannot open (a SQLite file of an earlier version
       // on Windows) has no fields to start from when it is to be made again
       // in the format asked for: the shipped selection is the start.
-      std::string folder = app.DestFolder;
-      const std::string existing = JoinPath(folder, kDatabaseFileName);
+      const std::string existing = JoinPath(app.DestFolder, kDatabaseFileName);
       if (e.kind() != DbError::Kind::NotADatabase || !o.format ||
           app.db.Engine().Workspaces(0).FormatOf(existing) == BackendNamed(*o.format)->Format()) {
         throw;

@@ -15,22 +15,18 @@ endforeach()
 
 # Copies the runtime beside TARGET after each build of it, so that it runs
 # where it was built (under Wine too). MODULES are the Qt modules it links
-# (Core, Gui, Widgets, Test...). With OFFSCREEN also the off-screen platform.
+# (Core, Gui, Widgets, Test...).
 function(s2q_qt_runtime target)
-  cmake_parse_arguments(arg "OFFSCREEN" "" "MODULES" ${ARGN})
+  cmake_parse_arguments(arg "" "" "MODULES" ${ARGN})
   set(dir $<TARGET_FILE_DIR:${target}>)
   set(dlls ${s2q_gcc_runtime})
   foreach(module ${arg_MODULES})
     list(APPEND dlls $<TARGET_FILE:Qt6::${module}>)
   endforeach()
-  set(platforms $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>)
-  if(arg_OFFSCREEN)
-    list(APPEND platforms $<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin>)
-  endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dlls} ${dir}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}/platforms ${dir}/styles
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${platforms} ${dir}/platforms
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> ${dir}/platforms
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> ${dir}/styles
     VERBATIM)
 endfunction()

@@ -119,11 +119,9 @@ EntryFacts FactsOf(DWORD attributes, std::uintmax_t size) {
   return facts;
 }
 
-}  // namespace
-
 // Windows drops blanks and dots at the end of a name, so a path with such a
 // name would find another entry ("x\  \f" is "x\f"): nothing is there.
-static bool HasNameWindowsTrims(const fs::path& path) {
+bool HasNameWindowsTrims(const fs::path& path) {
   for (const fs::path& part : path.relative_path()) {
     const std::wstring& name = part.native();
     if (name == L"." || name == L"..") continue;
@@ -131,6 +129,8 @@ static bool HasNameWindowsTrims(const fs::path& path) {
   }
   return false;
 }
+
+}  // namespace
 
 EntryFacts EntryAt(const fs::path& path) {
   if (HasNameWindowsTrims(path)) return {};

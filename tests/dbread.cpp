@@ -66,8 +66,6 @@ std::vector<std::string> TableContents::Column(const std::string& name) const {
 
 namespace {
 
-// A platform whose drive C: is the root, so a native path is its own drive
-// form.
 // The whole file system as the drives of a platform: on POSIX one drive C:
 // at "/", on Windows the system's own drives, where a native path is a drive
 // form already.
